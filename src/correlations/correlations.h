@@ -1,0 +1,4 @@
+// Fluid properties and heat-transfer coefficients of immersed heat exchangers.
+#pragma once
+
+namespace plugstore {}  // namespace plugstore

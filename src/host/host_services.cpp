@@ -1,0 +1,54 @@
+#include "host/host_services.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace plugstore {
+
+TextLine& TextLine::operator<<(std::string_view text) {
+  for (char c : text) {
+    if (len_ >= kCapacity) break;
+    buf_[len_++] = c;
+  }
+  return *this;
+}
+
+TextLine& TextLine::operator<<(int value) {
+  std::array<char, 32> tmp{};
+  const int n = std::snprintf(tmp.data(), tmp.size(), "%d", value);
+  return *this << std::string_view(tmp.data(), n > 0 ? static_cast<std::size_t>(n) : 0U);
+}
+
+TextLine& TextLine::operator<<(double value) {
+  std::array<char, 48> tmp{};
+  const int n = std::snprintf(tmp.data(), tmp.size(), "%.15G", value);
+  return *this << std::string_view(tmp.data(), n > 0 ? static_cast<std::size_t>(n) : 0U);
+}
+
+void report(const State& st, HostServices& host, std::string_view severity, std::string_view text) {
+  host.messages(-1, trimTrailingBlanks(text), severity, st.store.unit, st.store.type);
+}
+
+void fatalStop(State& st, HostServices& host, std::string_view severity, std::string_view text) {
+  report(st, host, severity, text);
+  st.stopped = true;
+  throw FatalStop{};
+}
+
+std::string_view trimTrailingBlanks(std::string_view text) {
+  std::size_t n = text.size();
+  while (n > 0 && (text[n - 1] == ' ' || text[n - 1] == '\0')) --n;
+  return text.substr(0, n);
+}
+
+int32_t truncateToInt(double value) {
+  constexpr double kLow = static_cast<double>(std::numeric_limits<int32_t>::min());
+  constexpr double kHigh = static_cast<double>(std::numeric_limits<int32_t>::max());
+  if (std::isnan(value)) return std::numeric_limits<int32_t>::min();
+  const double t = std::trunc(value);
+  if (t < kLow || t > kHigh) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(t);
+}
+
+}  // namespace plugstore

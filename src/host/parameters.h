@@ -1,0 +1,26 @@
+// The host's data arrays: reading of the 219 parameters and 69 inputs, the
+// parameter checks of the initial call and the writing of the 202 outputs.
+// All arrays are the host's, numbered from 1 in the documentation and from 0
+// here (parameter n is par[n - 1]).
+#pragma once
+
+#include "host/host_services.h"
+#include "store/state.h"
+
+namespace plugstore {
+
+// Every call: the whole parameter array into Store, ports and Hx records,
+// with the three Hx height checks.
+void readParameters(State& st, HostServices& host, const double* par);
+
+// Initial call: every check is reported; true when none failed.
+bool checkParameters(State& st, HostServices& host, const double* par);
+
+// Iterative calls: inputs into ports, Hx and heat inputs, with warnings.
+void readInputs(State& st, HostServices& host, const double* xin);
+
+// Iterative calls: the outputs in their order; outputs that are never
+// written keep the host's values.
+void writeOutputs(const State& st, HostServices& host, double* out);
+
+}  // namespace plugstore

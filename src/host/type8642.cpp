@@ -1,0 +1,161 @@
+#include "host/type8642.h"
+
+#include "host/driver.h"
+#include "host/outputs.h"
+#include "host/parameters.h"
+#include "store/plug_table.h"
+#include "store/setup.h"
+
+#ifndef PLUGSTORE_VERSION
+#define PLUGSTORE_VERSION "0.0.0"
+#endif
+
+namespace plugstore {
+namespace {
+
+// info is numbered from 1 in the host's documentation.
+int& infoAt(int* info, int n) { return info[n - 1]; }
+
+constexpr int kInterfaceVersion = 16;
+
+void banner(const State& st, HostServices& host, const char* text) {
+  if (st.sw.debugLogSwitch != 1) return;
+  host.debugLine("========================");
+  host.debugLine(listLine(text, st.store.time).view());
+  host.debugLine("========================");
+}
+
+void startOfSimulation(State& st, HostServices& host, int* info) {
+  infoAt(info, 6) = kNumOutputs;
+  infoAt(info, 9) = 1;
+  infoAt(info, 10) = 0;
+  host.typeck(1, info, kNumInputs, kNumParameters, 0);
+  st.dumpUnit = host.nextAvailableLogicalUnit();
+  TextLine notice;
+  notice << "plugstore plug-flow stratified store, Type 8642, version " << componentVersion();
+  host.messages(-1, notice.view(), "NOTICE", st.unitCopy, st.typeCopy);
+  host.setStorageSize(0, info);
+  // Scalar fields of all six records are reset; the CV arrays stay as they are.
+  for (HxRecord& hx : st.hx) {
+    HxRecord fresh;
+    fresh.flowUp = -1;
+    fresh.cvExtent = hx.cvExtent;
+    fresh.tStore.swap(hx.tStore);
+    fresh.uaCv.swap(hx.uaCv);
+    fresh.qCv.swap(hx.qCv);
+    fresh.tCvOld.swap(hx.tCvOld);
+    fresh.tNode.swap(hx.tNode);
+    fresh.tWall.swap(hx.tWall);
+    fresh.tWallOld.swap(hx.tWallOld);
+    fresh.zCv.swap(hx.zCv);
+    hx = std::move(fresh);
+  }
+  st.stopped = false;
+}
+
+void initialCall(State& st, HostServices& host, const double* par, int* info) {
+  st.store.unit = infoAt(info, 1);
+  st.store.type = infoAt(info, 2);
+  host.label(st.store.dataPath, st.store.unit, 1);
+  st.stopped = false;
+  st.initialised = false;
+  st.badParameters = !checkParameters(st, host, par);
+  if (st.badParameters) return;  // the host stops on a fatal bad parameter
+  initialiseStore(st, host);
+  st.initialised = true;
+}
+
+void iterativeCall(State& st, HostServices& host, const double* xin, double* out) {
+  if (st.badParameters || st.stopped || !st.initialised) return;
+  st.plugs = st.savedPlugs;
+  readInputs(st, host, xin);
+  runTimeStep(st, host);
+  calculateOutputs(st, host);
+  writeOutputs(st, host, out);
+  banner(st, host, "DB(STRATVAN): END OF TYPE 8642 ");
+}
+
+void endOfTimeStep(State& st, HostServices& host) {
+  if (st.initialised && !st.badParameters && !st.stopped) {
+    PlugTable& t = st.plugs;
+    const int n = countPlugs(t);
+    int p = t.first();
+    for (int i = 0; i < n; ++i) {
+      t[p].Temp0 = t[p].Temp;
+      p = t[p].iUp;
+    }
+    st.savedPlugs = st.plugs;
+    st.bal.E_old = st.bal.E;
+    st.bal.S_old = st.bal.S;
+    st.bal.Ex_old = st.bal.Ex;
+    for (int k = 0; k < hxInUse(st.store); ++k) {
+      HxRecord& hx = st.hx[static_cast<std::size_t>(k)];
+      for (int b = 1; b <= hx.cvExtent; ++b) {
+        const auto ub = static_cast<std::size_t>(b);
+        hx.tWallOld[ub] = hx.tWall[ub];
+        hx.tCvOld[ub] = (hx.tNode[ub] + hx.tNode[ub + 1]) / 2.0;
+      }
+    }
+  }
+  banner(st, host, "DB(STRATVAN): END OF TIME STEP ");
+}
+
+int dispatch(State& st, HostServices& host, double time, const double* xin, double* out,
+             const double* par, int* info) {
+  (void)host.simulationStartTime();
+  (void)host.timestepIteration();
+  st.store.dtSec = host.simulationTimeStep() * 3600.0;
+  st.store.time = time;
+  banner(st, host, "DB(STRATVAN): BEGIN OF TYPE 8642 ");
+
+  readParameters(st, host, par);
+  st.unitCopy = infoAt(info, 1);
+  st.typeCopy = infoAt(info, 2);
+
+  if (infoAt(info, 7) == -2) {
+    infoAt(info, 12) = kInterfaceVersion;
+    return 1;
+  }
+  if (infoAt(info, 8) == -1) {
+    releaseHxMemory(st);
+    return 1;
+  }
+  if (infoAt(info, 13) > 0) {
+    endOfTimeStep(st, host);
+    return 1;
+  }
+  if (infoAt(info, 7) == -1) {
+    startOfSimulation(st, host, info);
+    return 1;
+  }
+  const double start = host.simulationStartTime();
+  const double step = host.simulationTimeStep();
+  if (time < start + 0.5 * step) {
+    initialCall(st, host, par, info);
+    return 1;
+  }
+  iterativeCall(st, host, xin, out);
+  return 1;
+}
+
+}  // namespace
+
+const char* componentVersion() { return PLUGSTORE_VERSION; }
+
+int type8642Call(State& st, HostServices& host, double time, const double* xin, double* out,
+                 const double* par, int* info) {
+  try {
+    return dispatch(st, host, time, xin, out, par, info);
+  } catch (const FatalStop&) {
+    // The fatal message has been sent; nothing more is calculated.
+    st.stopped = true;
+  } catch (...) {
+    // No exception may reach the host; anything unforeseen stops the store.
+    st.stopped = true;
+    host.messages(-1, "plugstore: internal error, the store stops calculating", "FATAL",
+                  st.unitCopy, st.typeCopy);
+  }
+  return 1;
+}
+
+}  // namespace plugstore

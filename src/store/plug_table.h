@@ -1,0 +1,38 @@
+// Operations on the plug table: a doubly linked chain of plugs between two
+// sentinels, records 1 ... 399 forming the pool.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_services.h"
+#include "store/state.h"
+
+namespace plugstore {
+
+// Number of plugs in the chain, walking from the lowest while Cap > 0.
+int countPlugs(const PlugTable& t);
+
+// Highest plug of the chain (iDown of the top sentinel).
+inline int highestPlug(const PlugTable& t) { return t[kTopSentinel].iDown; }
+
+// First free pool record, scanning from index 1. When the pool is exhausted
+// it sends "no more plugs free!" (FATAL) and unwinds: nothing is created.
+int allocatePlug(State& st, HostServices& host);
+
+// New plug of zero height at the top of `below`, linked directly above it.
+int insertPlugAbove(State& st, HostServices& host, int below, double cap, double temp,
+                    double temp0);
+
+// Splits p at zDown(p) < z < zUp(p); the new upper part is returned.
+int splitPlug(State& st, HostServices& host, int p, int32_t z);
+
+// Merges the neighbour `absorbed` into `kept`; refused next to a sentinel.
+void mergePlugs(PlugTable& t, int kept, int absorbed);
+
+// Takes p out of the chain and frees its record.
+void unlinkPlug(PlugTable& t, int p);
+
+// Exchanges p with the plug above it; heights are not touched.
+void swapWithAbove(PlugTable& t, int p);
+
+}  // namespace plugstore

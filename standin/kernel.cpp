@@ -1,0 +1,94 @@
+// Host services with exactly the host kernel's prototypes.
+#include "standin/kernel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#define PLUGSTORE_HOST_SERVICE __declspec(dllexport)
+#else
+#define PLUGSTORE_HOST_SERVICE __attribute__((visibility("default")))
+#endif
+#include "host/trnsys_abi.h"
+
+namespace standin {
+
+Kernel& kernel() {
+  static Kernel k;
+  return k;
+}
+
+bool Kernel::fatalSeen() const {
+  return std::any_of(messages.begin(), messages.end(), [](const Message& m) {
+    return m.severity == "FATAL" || m.severity == "Fatal";
+  });
+}
+
+void Kernel::clearRecord() {
+  messages.clear();
+  badParameters.clear();
+  typeckCalls = 0;
+  setStorageCalls = 0;
+}
+
+namespace {
+std::string fromHost(const char* s, size_t n) {
+  std::string t(s, n);
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.pop_back();
+  return t;
+}
+}  // namespace
+
+}  // namespace standin
+
+extern "C" {
+
+void MESSAGES(int* errorCode, char* message, char* severity, int* unit, int* type,
+              size_t messageLen, size_t severityLen) {
+  auto& k = standin::kernel();
+  standin::Message m{*errorCode, standin::fromHost(message, messageLen),
+                     standin::fromHost(severity, severityLen), *unit, *type};
+  if (k.echo) {
+    std::fprintf(stderr, "*** %-8s unit %d type %d: %s\n", m.severity.c_str(), m.unit, m.type,
+                 m.text.c_str());
+  }
+  k.messages.push_back(std::move(m));
+}
+
+void TYPECK(int* /*option*/, int* /*info*/, int* nInputs, int* nParameters, int* nDerivatives) {
+  auto& k = standin::kernel();
+  ++k.typeckCalls;
+  k.typeckInputs = *nInputs;
+  k.typeckParameters = *nParameters;
+  k.typeckDerivatives = *nDerivatives;
+}
+
+void FOUNDBADPARAMETER(int* parameterNumber, char* severity, char* message, size_t severityLen,
+                       size_t messageLen) {
+  auto& k = standin::kernel();
+  standin::BadParameter b{*parameterNumber, standin::fromHost(severity, severityLen),
+                          standin::fromHost(message, messageLen)};
+  if (k.echo) {
+    std::fprintf(stderr, "*** %-8s bad parameter %d: %s\n", b.severity.c_str(), b.number,
+                 b.text.c_str());
+  }
+  k.badParameters.push_back(std::move(b));
+}
+
+void SETSTORAGESIZE(int* /*size*/, int* /*info*/) { ++standin::kernel().setStorageCalls; }
+
+int TRNSYSFUNCTIONS_mp_GETNEXTAVAILABLELOGICALUNIT(void) { return standin::kernel().nextUnit++; }
+
+void TRNSYSFUNCTIONS_mp_GETLABEL(char* label, size_t labelLen, int* /*unit*/, int* labelIndex) {
+  std::memset(label, ' ', labelLen);
+  if (*labelIndex != 1) return;
+  const std::string& l = standin::kernel().label1;
+  std::memcpy(label, l.data(), std::min(labelLen, l.size()));
+}
+
+double TRNSYSFUNCTIONS_mp_GETSIMULATIONTIMESTEP(void) { return standin::kernel().timeStep; }
+double TRNSYSFUNCTIONS_mp_GETSIMULATIONSTARTTIME(void) { return standin::kernel().startTime; }
+int TRNSYSFUNCTIONS_mp_GETTIMESTEPITERATION(void) { return standin::kernel().iteration; }
+
+}  // extern "C"

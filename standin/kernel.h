@@ -1,0 +1,52 @@
+// The stand-in host kernel: definitions of the host services that a loaded
+// component resolves at run time, with a record of everything it was told.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct Message {
+  int errorCode = 0;
+  std::string text;
+  std::string severity;
+  int unit = 0;
+  int type = 0;
+};
+
+struct BadParameter {
+  int number = 0;
+  std::string severity;
+  std::string text;
+};
+
+struct Kernel {
+  // served to the component
+  double timeStep = 1.0;   // h
+  double startTime = 0.0;  // h
+  std::string label1;      // label 1 of every unit
+  int iteration = 0;
+  int nextUnit = 30;
+
+  // printing of messages as a host listing does; off for quiet runs
+  bool echo = true;
+
+  // what the component said
+  std::vector<Message> messages;
+  std::vector<BadParameter> badParameters;
+  int typeckCalls = 0;
+  int typeckInputs = 0;
+  int typeckParameters = 0;
+  int typeckDerivatives = 0;
+  int setStorageCalls = 0;
+
+  // true once a message of severity FATAL/Fatal arrived
+  [[nodiscard]] bool fatalSeen() const;
+  void clearRecord();
+};
+
+// The one kernel of this process.
+Kernel& kernel();
+
+}  // namespace standin
