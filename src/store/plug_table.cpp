@@ -51,7 +51,8 @@ int splitPlug(State& st, HostServices& host, int p, int32_t z) {
   const int n = allocatePlug(st, host);
   PlugTable& t = st.plugs;
   Plug& lower = t[p];
-  const double f = static_cast<double>(z - lower.zDown) / static_cast<double>(lower.zUp - lower.zDown);
+  const double f =
+      static_cast<double>(z - lower.zDown) / static_cast<double>(lower.zUp - lower.zDown);
   const double cap = lower.Cap;
   const int above = lower.iUp;
   Plug& upper = t[n];

@@ -144,10 +144,10 @@ struct Store {
   double A = 0.0;       // m2, cross-section
 
   // per call
-  double time = 0.0;     // h, the host's time argument
-  double dtSec = 0.0;    // s, host time step x 3600
-  double tAmb = 0.0;     // degC, input 31
-  double throughput = 0.0;  // J/K, sum of capFlow of all ports
+  double time = 0.0;         // h, the host's time argument
+  double dtSec = 0.0;        // s, host time step x 3600
+  double tAmb = 0.0;         // degC, input 31
+  double throughput = 0.0;   // J/K, sum of capFlow of all ports
   int32_t nPlugsSolver = 0;  // plug count handed to the solver
   int32_t hxActive = 0;      // -1 when some Hx flows in this call
 
@@ -280,9 +280,9 @@ struct SolverWork {
   std::array<double, kSize> uaArr{};
   std::array<double, kSize> tAmbArr{};
   std::array<double, kSize> capArr{};
-  std::array<double, kSize> diag{};   // elimination scratch
-  std::array<double, kSize> rhs{};    // elimination scratch
-  std::array<double, kSize> tNew{};   // solution of one solve
+  std::array<double, kSize> diag{};  // elimination scratch
+  std::array<double, kSize> rhs{};   // elimination scratch
+  std::array<double, kSize> tNew{};  // solution of one solve
   int32_t ite = 0;
   double errSolver = 0.0;
   int32_t solverStatus = 0;  // 0 iterating, 1 converged, 2 diverged, 3 limit

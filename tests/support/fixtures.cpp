@@ -107,8 +107,7 @@ int Protocol::initialCall(Parameters& par) {
   return call(host_.startTimeHours, par, noInputs_, scratch_);
 }
 
-int Protocol::iterativeCall(double time, Parameters& par, Inputs& in, Outputs& out,
-                            int iteration) {
+int Protocol::iterativeCall(double time, Parameters& par, Inputs& in, Outputs& out, int iteration) {
   info.fill(0);
   info[6] = iteration;
   return call(time, par, in, out);

@@ -29,9 +29,10 @@ void RecordingHost::label(std::array<char, 300>& label, int /*unit*/, int labelI
 }
 
 int RecordingHost::countMessages(std::string_view part, std::string_view severity) const {
-  return static_cast<int>(std::count_if(
-      messagesSent.begin(), messagesSent.end(), [&](const RecordedMessage& m) {
-        return m.text.find(part) != std::string::npos && (severity.empty() || m.severity == severity);
+  return static_cast<int>(
+      std::count_if(messagesSent.begin(), messagesSent.end(), [&](const RecordedMessage& m) {
+        return m.text.find(part) != std::string::npos &&
+               (severity.empty() || m.severity == severity);
       }));
 }
 
