@@ -2,8 +2,10 @@
 // place that knows it: all arguments by reference, character lengths trailing
 // by value, strings not NUL-terminated.
 //
-// The exported names of the host services are listed once more, for the
-// Windows import library, in cmake/trndll.def.in; keep the two in step.
+// The declarations below marked PLUGSTORE_HOST_SERVICE are the one list of
+// the host services: the Windows build reads their names from here for the
+// import library of the host's kernel, so each must begin its line with the
+// macro and name the routine before its first '('.
 #pragma once
 
 #include <cstddef>

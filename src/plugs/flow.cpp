@@ -1,10 +1,173 @@
-// PLACEHOLDER, to be replaced by the plug-flow work.
 #include "plugs/flow.h"
+
+#include <cmath>
+
+#include "plugs/diagnostics.h"
+#include "store/plug_table.h"
+
 namespace plugstore {
-void calculateFlow(State&, HostServices&) {}
-double drawAtOutlet(State&, HostServices&, double, double, int) { return 0.0; }
-void insertAtInlet(State&, HostServices&, int) {}
-void sortPlugs(State&, HostServices&, int) {}
-void adjustHeights(State&, HostServices&) {}
-void cleanPlugs(State&, HostServices&, int32_t, int32_t, double) {}
+
+namespace {
+
+void banner(const State& st, HostServices& host, const char* text) {
+  if (st.sw.debugLogSwitch == 1) host.debugLine(text);
+}
+
+void check(const State& st, HostServices& host, const char* tag) {
+  if (st.sw.consistencyCheckSwitch != -1) return;
+  if (checkPlugConsistency(st, host) == 0) {
+    host.debugLine(listLine("TIME=", st.store.time, tag).view());
+  }
+}
+
+void dump(const State& st, const char* label) {
+  dumpPlugTable(st, st.dumpUnit, label, st.sw.dumpSwitch);
+}
+
+// Lowest plug with zUp >= z, or a record with Cap <= 0 when there is none.
+int plugReachingHeight(const PlugTable& t, int32_t z) {
+  int p = t.first();
+  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
+    if (t[p].zUp >= z) return p;
+  }
+  return kTopSentinel;
+}
+
+// Splits the plug that a port height cuts, so the height becomes a boundary.
+void splitAt(State& st, HostServices& host, int32_t z) {
+  const int p = plugReachingHeight(st.plugs, z);
+  const Plug& q = st.plugs[p];
+  if (q.Cap > 0.0 && q.zDown < z && z < q.zUp) splitPlug(st, host, p, z);
+}
+
+}  // namespace
+
+bool portActive(const DirectPort& port) { return port.zIn >= 0 && port.mDot > kMDotMin; }
+
+int plugAboveHeight(const PlugTable& t, int32_t z) {
+  int p = t.first();
+  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
+    if (t[p].zDown >= z) return p;
+  }
+  return kTopSentinel;
+}
+
+void separateOutlets(State& st) {
+  const int32_t step = st.store.zTop / 1000;
+  for (DirectPort& out : st.ports) {
+    if (out.zIn < 0 || !(out.mDot > 0.0)) continue;
+    const int32_t shift = out.zOut <= st.store.zTop / 2 ? step : -step;
+    // The outlet moves one way only, so each inlet is passed at most once.
+    bool moved = true;
+    while (moved) {
+      moved = false;
+      for (const DirectPort& in : st.ports) {
+        if (in.zIn >= 0 && out.zOut == in.zIn) {
+          out.zOut += shift;
+          moved = true;
+        }
+      }
+    }
+  }
+}
+
+void splitAtPortHeights(State& st, HostServices& host) {
+  for (const DirectPort& port : st.ports) {
+    if (portActive(port)) splitAt(st, host, port.zOut);
+  }
+  for (const DirectPort& port : st.ports) {
+    if (portActive(port)) splitAt(st, host, port.zIn);
+  }
+}
+
+void faceFlows(State& st) {
+  PlugTable& t = st.plugs;
+  int n = 0;
+  int p = t.first();
+  for (; n < kPlugRecords && t[p].Cap > 0.0; ++n, p = t[p].iUp) {
+    Plug& q = t[p];
+    q.Flow = 0.0;
+    for (const DirectPort& port : st.ports) {
+      if (!portActive(port)) continue;
+      if (port.zIn < q.zUp) q.Flow += port.mDot;
+      if (port.zOut < q.zUp) q.Flow -= port.mDot;
+    }
+  }
+  st.bal.nPlugsFlow = n;
+}
+
+void shareOutletFlows(State& st) {
+  const PlugTable& t = st.plugs;
+  for (DirectPort& port : st.ports) {
+    if (!portActive(port)) continue;
+    const int m = plugAboveHeight(t, port.zOut);
+    if (t[m].Cap <= 0.0) continue;  // nothing above the outlet: left as it is
+    const double flowTop = t[m].Flow;
+    const double flowBelow = t[t[m].iDown].Flow;
+    if (-flowTop >= port.mDot - 1e-10) {
+      port.capAbove = port.capFlow;
+    } else if (flowBelow >= port.mDot - 1e-10) {
+      port.capAbove = 0.0;
+    } else {
+      port.capAbove = std::fabs(flowTop / (flowTop - flowBelow)) * port.capFlow;
+    }
+  }
+}
+
+void drawPorts(State& st, HostServices& host) {
+  for (DirectPort& port : st.ports) {
+    if (!portActive(port)) continue;
+    const int m = plugAboveHeight(st.plugs, port.zOut);
+    if (st.plugs[m].Cap > 0.0) {
+      port.tOut = drawAtOutlet(st, host, port.capAbove, port.capFlow - port.capAbove, m);
+    } else {
+      // An outlet above every plug (a reversed port at the very top): the
+      // fluid can only come from below, and it must be taken so the store
+      // keeps its capacitance when the returned fluid goes in.
+      port.tOut = drawAtOutlet(st, host, 0.0, port.capFlow, kTopSentinel);
+    }
+  }
+}
+
+void calculateFlow(State& st, HostServices& host) {
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION BEGIN");
+
+  separateOutlets(st);
+  splitAtPortHeights(st, host);
+  faceFlows(st);
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER FLOW DIR");
+  dump(st, "10_afterFlowDir");
+  check(st, host, "AFTER FLOW DIR");
+
+  shareOutletFlows(st);
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER STORE");
+  check(st, host, "AFTER STORE");
+
+  drawPorts(st, host);
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER REMOVE");
+  dump(st, "20_afterRemove");
+
+  for (int d = 0; d < kNumPorts; ++d) {
+    if (portActive(st.ports[static_cast<std::size_t>(d)])) insertAtInlet(st, host, d);
+  }
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER INSERT");
+  dump(st, "30_afterInsert");
+
+  sortPlugs(st, host, -1);
+  dump(st, "40_afterSort");
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER SORT");
+
+  adjustHeights(st, host);
+  dump(st, "50_afterAdjust");
+  check(st, host, " AFTER ADJUST");
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER ADJUST");
+
+  if (st.store.cleanSwitch == -1) {
+    cleanPlugs(st, host, st.store.minPlugHeight, st.store.maxPlugHeight, st.store.minDeltaT);
+  }
+  dump(st, "60_afterClean");
+  check(st, host, " CHECK PLUG CONSISTENCY AFTER CLEAN");
+  banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER CLEAN");
+}
+
 }  // namespace plugstore

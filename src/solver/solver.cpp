@@ -1,5 +1,148 @@
-// PLACEHOLDER, to be replaced by the heat-transfer work.
+// Fixed-point iteration that couples the heat exchangers with the implicit
+// conduction and loss solve, and the loss and balance terms after it.
 #include "solver/solver.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "store/setup.h"
+
 namespace plugstore {
-void solveCondHx(State&, HostServices&, int, double) {}
+namespace {
+
+std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+void iterationLine(const State& st, HostServices& host) {
+  if (st.sw.debugLogSwitch != 1) return;
+  host.debugLine(
+      listLine("DB(STRATVAN): SOLVER COND+HX nIte", st.solver.ite, "ERROR", st.solver.errSolver)
+          .view());
+}
+
+// Logarithmic mean temperature difference and effectiveness of every Hx.
+void hxResults(State& st) {
+  for (int k = 0; k < hxInUse(st.store); ++k) {
+    HxRecord& hx = st.hx[at(k)];
+    if (hx.mDotHx > kMDotMin) {
+      hx.lmtd = logMeanTempDiff(hx.tInHx, hx.tOutHx, hx.tStoreMean);
+      const double approach = hx.tInHx - hx.tStoreMean;
+      hx.effectiveness = std::fabs(approach) < 0.1 ? 0.0 : (hx.tInHx - hx.tOutHx) / approach;
+    } else {
+      hx.lmtd = 0.0;
+      hx.effectiveness = 0.0;
+    }
+  }
+}
+
+// Loss, accumulation and loss entropy of every plug, and the power balance.
+void plugResults(State& st, HostServices& host, int n, double dt) {
+  PlugTable& t = st.plugs;
+  const double tAmb = st.store.tAmb;
+  double sumQV = 0.0;
+  double sumQLoss = 0.0;
+  double sumQAcum = 0.0;
+  int p = t.first();
+  for (int i = 1; i <= n; ++i) {
+    Plug& plug = t[p];
+    const double uaLoss = plugLossUA(st, p);
+    plug.qL = (plug.Temp - tAmb) * uaLoss;
+    plug.qA = (plug.Temp - plug.TempStart) * plug.CapSolver / dt;
+    plug.sL = dt * plug.qL / (plug.TempStart - plug.qV * dt / plug.CapSolver + 273.15);
+    sumQV += plug.qV;
+    sumQLoss += plug.qL;
+    sumQAcum += plug.qA;
+    p = plug.iUp;
+  }
+  const double bal = sumQV - sumQLoss - sumQAcum;
+  const double scale = std::max({std::fabs(sumQV), std::fabs(sumQLoss), std::fabs(sumQAcum)});
+  const double errPct = std::fabs(bal * 100.0 / scale);
+  if (errPct > 1.0 && st.sw.consistencyCheckSwitch == -1 && bal > 1e-6) {
+    host.debugLine(listLine("Error GLOBAL balance power  [W]  bal=", bal, " sumQV=", sumQV,
+                            " sumQLoss=", sumQLoss, " sumQAcum=", sumQAcum)
+                       .view());
+  }
+}
+
+}  // namespace
+
+double logMeanTempDiff(double t1, double t2, double tRef) {
+  const double d1 = t1 - tRef;
+  const double d2 = t2 - tRef;
+  if (d1 == d2 || d1 < 1e-15 || d2 < 1e-15 || d1 * d2 < 1e-15) return 0.0;
+  return (d1 - d2) / std::log(d1 / d2);
+}
+
+double maxAbsChange(std::span<const double> a, std::span<const double> b, int n) {
+  double m = 0.0;
+  for (int i = 1; i <= n; ++i) m = std::max(m, std::fabs(a[at(i)] - b[at(i)]));
+  return m;
+}
+
+void solveCondHx(State& st, HostServices& host, int n, double dt) {
+  SolverWork& w = st.solver;
+  PlugTable& t = st.plugs;
+  n = std::clamp(n, 0, SolverWork::kSize - 1);
+  const bool hxActive = st.store.hxActive != 0;
+  const int iteMax = hxActive ? st.store.iteMaxHx : st.store.iteMaxNoHx;
+  const double relax = hxActive ? st.store.relaxHx : st.store.relaxNoHx;
+  const int nHx = hxInUse(st.store);
+  w.ite = 0;
+  w.solverStatus = 0;
+
+  int p = t.first();
+  for (int i = 1; i <= n; ++i) {
+    t[p].TempStart = t[p].Temp;
+    w.tStartArr[at(i)] = t[p].Temp;
+    w.tIter[at(i)] = t[p].Temp;
+    p = t[p].iUp;
+  }
+  if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): START SOLVER COND+HX");
+
+  while (w.ite < iteMax) {
+    ++w.ite;
+    std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
+
+    // The Hx see the plugs' unrelaxed temperatures of the last solve.
+    for (int k = 0; k < nHx; ++k) {
+      HxRecord& hx = st.hx[at(k)];
+      if (!hxArraysFit(hx)) continue;
+      copyTankDataToHEx(st, host, hx);
+      stepBystep(st, host, hx, dt);
+    }
+    getQvFromHeatExchanger(st, host, nHx, n);
+    assembleAndSolve(st, host, n, dt);
+
+    // Only the iterate is relaxed; the plugs keep the solution itself.
+    for (int i = 1; i <= n; ++i) {
+      w.tIter[at(i)] = relax * w.tIter[at(i)] + (1.0 - relax) * w.tPrev[at(i)];
+    }
+    w.errSolver = maxAbsChange(w.tPrev, w.tIter, n);
+
+    if (kTolSolver > w.errSolver) {
+      w.solverStatus = 1;
+      iterationLine(st, host);
+      break;
+    }
+    if (w.errSolver > kDivergenceLimit) {
+      w.solverStatus = 2;
+      fatalStop(st, host, "Fatal", "PLUG FLOW MODEL HAS DIVERGED");
+    }
+    if (w.ite >= iteMax) {
+      w.solverStatus = 3;
+      if (st.sw.consistencyCheckSwitch == -1) {
+        host.debugLine(listLine("STORAGE+QV MAX NUM ITERATION with ite =", w.ite,
+                                " ERROR=", w.errSolver, " relax=", relax)
+                           .view());
+      }
+      iterationLine(st, host);
+      break;
+    }
+    w.solverStatus = 0;
+    iterationLine(st, host);
+  }
+
+  hxResults(st);
+  plugResults(st, host, n, dt);
+}
+
 }  // namespace plugstore

@@ -1,11 +1,74 @@
 // Coupled solution of conduction, losses, heat inputs and heat exchangers.
+//
+// Working arrays are those of State::solver, 1-based over the plugs of the
+// chain in order from the bottom (element 0 unused).
 #pragma once
+
+#include <span>
 
 #include "host/host_services.h"
 #include "store/state.h"
 
 namespace plugstore {
 
+// Convergence tolerance on the largest change between two iterates, K.
+inline constexpr double kTolSolver = 0.01;
+// A change above this counts as divergence, K.
+inline constexpr double kDivergenceLimit = 1e10;
+
+// ---------------------------------------------------------------- solver iteration
+
+// Plug temperatures at the end of the time step dt (s) for the n plugs of
+// the chain, with the per-plug loss, accumulation and entropy terms.
 void solveCondHx(State& st, HostServices& host, int n, double dt);
+
+// Logarithmic mean of t1 - tRef and t2 - tRef; 0 when they are equal, or
+// when either is not positive.
+double logMeanTempDiff(double t1, double t2, double tRef);
+
+// Largest |a[i] - b[i]| for i = 1 ... n; 0 for n <= 0.
+double maxAbsChange(std::span<const double> a, std::span<const double> b, int n);
+
+// ---------------------------------------------------------------- conduction system
+
+// Loss UA (W/K) of plug p: its share of the three side zones, plus the top
+// (highest plug) or else the bottom (lowest plug).
+double plugLossUA(const State& st, int p);
+
+// Conductance (W/K) between plug c and plug h directly above it, with the
+// thermal barrier of the store.
+double interfaceConductance(const State& st, int c, int h);
+
+// Assembles the implicit conduction and loss system of the n plugs from
+// st.solver.tStartArr, solves it, limits the result to 0.1 ... 100 degC and
+// stores it in st.solver.tIter and in the plugs (Temp, TempIter). A
+// non-finite solution ends the simulation as diverged.
+void assembleAndSolve(State& st, HostServices& host, int n, double dt);
+
+// Backward-Euler balance of n plugs in a row, solved by elimination without
+// pivoting. All arrays are 1-based; diag and rhs are scratch, t receives the
+// solution.
+void solveTridiagonal(int n, std::span<const double> tOld, std::span<const double> qSrc,
+                      std::span<const double> uaArr, std::span<const double> tAmbArr,
+                      std::span<const double> kCond, std::span<const double> capArr,
+                      std::span<double> diag, std::span<double> rhs, std::span<double> t);
+
+// ---------------------------------------------------------------- heat passing
+
+// Sets qV (heat of the Hx and the heat inputs) and CapSolver of every plug.
+void getQvFromHeatExchanger(State& st, HostServices& host, int nHx, int n);
+
+// The plug that contains height z (integer units), the lower one on a
+// boundary; 0 when none does.
+int plugAtHeight(const PlugTable& t, double z);
+
+// ---------------------------------------------------------------- heat exchanger
+
+// One run of the CV march of an immersed heat exchanger over the time step
+// dt (s), against the store temperatures in hx.tStore.
+void stepBystep(State& st, HostServices& host, HxRecord& hx, double dt);
+
+// True when the CV arrays of hx hold at least its numberOfHxCv CVs.
+bool hxArraysFit(const HxRecord& hx);
 
 }  // namespace plugstore

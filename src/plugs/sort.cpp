@@ -1,0 +1,119 @@
+// Sorting, height adjustment and clean-up of the plug stack.
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "plugs/flow.h"
+#include "store/plug_table.h"
+
+namespace plugstore {
+
+namespace {
+
+// Water is densest near 4 degC: above it warmer fluid rises, below it colder.
+constexpr double kDensityMaxTemp = 4.0;
+// Differences up to this are no inversion.
+constexpr double kInversionTolerance = 0.01;
+// A plug top at or above this means the capacitances exceed the store's.
+constexpr int32_t kHeightWarningBound = 1001001;
+
+// Truncated plug height; saturated, so that capacitances far beyond the
+// store's cannot wrap the integer heights round.
+int32_t truncatedHeight(double h) {
+  constexpr double kMax = std::numeric_limits<int32_t>::max();
+  if (!(h > 0.0)) return 0;
+  return h >= kMax ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(h);
+}
+
+}  // namespace
+
+bool unstablePair(double tLow, double tHigh) {
+  if (tLow >= kDensityMaxTemp) return tHigh + kInversionTolerance < tLow;
+  return tHigh < kDensityMaxTemp && tLow < tHigh - kInversionTolerance;
+}
+
+void sortPlugs(State& st, HostServices& host, int mode) {
+  (void)host;
+  PlugTable& t = st.plugs;
+  // Every swap undoes one inversion of the density order and every merge
+  // removes a plug, so the sweeps end.
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    int p = t.first();
+    if (t[p].Cap <= 0.0) return;
+    for (;;) {
+      const int a = t[p].iUp;
+      if (unstablePair(t[p].Temp, t[a].Temp)) {
+        if (mode == -1) {
+          swapWithAbove(t, p);
+        } else {
+          mergePlugs(t, p, a);
+        }
+        changed = true;
+        continue;  // the same p against its new upper neighbour
+      }
+      if (a == kTopSentinel || t[a].Cap <= 0.0) break;
+      p = a;
+    }
+  }
+}
+
+void adjustHeights(State& st, HostServices& host) {
+  PlugTable& t = st.plugs;
+  const Store& s = st.store;
+  int p = t.first();
+  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
+    Plug& q = t[p];
+    const int32_t h = truncatedHeight(s.zTop * q.Cap / s.capTot);
+    q.zDown = t[q.iDown].zUp;
+    if (q.iUp == kTopSentinel) {
+      q.zUp = s.zTop;
+    } else {
+      const int64_t up = int64_t{q.zDown} + int64_t{h};
+      constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+      q.zUp = static_cast<int32_t>(up > kMax ? kMax : up);
+    }
+    if (q.zUp >= kHeightWarningBound) {
+      report(st, host, "WARNING",
+             "Total of plug capacitances in store is larger than total capacitance of store");
+    }
+  }
+}
+
+void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t maxPlugHeight,
+                double minDeltaT) {
+  PlugTable& t = st.plugs;
+  int s = t.first();
+  // A plug that has just absorbed a thin neighbour is not split again: its
+  // halves would be thin and merged back for ever.
+  bool justAbsorbed = false;
+  while (t[s].Cap > 0.0) {
+    const int32_t h = t[s].zUp - t[s].zDown;
+    const int d = t[s].iDown;
+    const int u = t[s].iUp;
+    if (!justAbsorbed && h > maxPlugHeight) {
+      splitPlug(st, host, s, t[s].zDown + h / 2);
+      continue;
+    }
+    justAbsorbed = false;
+    if (std::fabs(t[s].Temp - t[d].Temp) < minDeltaT &&
+        int64_t{t[s].zUp} - int64_t{t[d].zDown} <= maxPlugHeight) {
+      mergePlugs(t, s, d);
+      s = t[s].iUp;
+    } else if (h < minPlugHeight) {
+      if (std::fabs(t[s].Temp - t[u].Temp) <= std::fabs(t[s].Temp - t[d].Temp)) {
+        mergePlugs(t, u, s);
+        s = u;
+        justAbsorbed = true;
+      } else {
+        mergePlugs(t, s, d);
+        s = t[s].iUp;
+      }
+    } else {
+      s = u;
+    }
+  }
+}
+
+}  // namespace plugstore

@@ -1,0 +1,142 @@
+// The implicit conduction and loss system of the plug stack.
+#include <algorithm>
+#include <cmath>
+
+#include "solver/solver.h"
+
+namespace plugstore {
+namespace {
+
+constexpr double kTempLow = 0.1;     // degC
+constexpr double kTempHigh = 100.0;  // degC
+
+std::size_t at(int i) { return static_cast<std::size_t>(i); }
+
+}  // namespace
+
+double plugLossUA(const State& st, int p) {
+  const Store& s = st.store;
+  const PlugTable& t = st.plugs;
+  const Plug& plug = t[p];
+  const int32_t z1 = s.zTop / 3;
+  const int32_t z2 = (2 * s.zTop) / 3;
+  // The three zones are each divided by z1, so a plug covering the top zone
+  // (one unit higher) gets a little more than uaSide3.
+  const double zone = static_cast<double>(z1);
+  double ua = 0.0;
+  const int32_t o1 = std::min(plug.zUp, z1) - std::max(plug.zDown, 0);
+  if (o1 > 0) ua += static_cast<double>(o1) / zone * s.uaSide1;
+  const int32_t o2 = std::min(plug.zUp, z2) - std::max(plug.zDown, z1);
+  if (o2 > 0) ua += static_cast<double>(o2) / zone * s.uaSide2;
+  const int32_t o3 = std::min(plug.zUp, s.zTop) - std::max(plug.zDown, z2);
+  if (o3 > 0) ua += static_cast<double>(o3) / zone * s.uaSide3;
+  if (t[plug.iUp].Cap <= 0.0) {
+    ua += s.uaTop;
+  } else if (t[plug.iDown].Cap <= 0.0) {
+    ua += s.uaBottom;
+  }
+  return ua;
+}
+
+double interfaceConductance(const State& st, int c, int h) {
+  const Store& s = st.store;
+  const Plug& pc = st.plugs[c];
+  const Plug& ph = st.plugs[h];
+  if (s.barrierMode < 0 || s.barrierMode > 2) return 0.0;  // conduction switched off
+  const double lambdaA = s.lambda * s.A;
+  if (!(lambdaA > 0.0)) return 0.0;  // no conductivity, no conduction, barrier or not
+
+  // Centre distance of the two plugs. Two plugs of zero height at the same
+  // level would have none; they are taken one height unit apart, the
+  // smallest distance the height scale resolves.
+  const int32_t span = std::max(ph.zUp - pc.zDown, 1);
+  const double dx = static_cast<double>(span) * s.height / (2.0 * s.zTop);
+
+  bool barrier = false;
+  if (s.barrierMode == 1) {
+    const int32_t zc = (pc.zDown + pc.zUp) / 2;
+    const int32_t zh = (ph.zUp + ph.zDown) / 2;
+    barrier = zc <= s.zBarrier && s.zBarrier < zh;
+  } else if (s.barrierMode == 2) {
+    barrier = pc.Temp <= s.tBarrier && s.tBarrier < ph.Temp;
+  }
+  if (!barrier) return lambdaA / dx;
+  // A barrier without conductance insulates completely.
+  if (!(s.uaBarrier > 0.0)) return 0.0;
+  return 1.0 / (1.0 / s.uaBarrier + dx / lambdaA);
+}
+
+void solveTridiagonal(int n, std::span<const double> tOld, std::span<const double> qSrc,
+                      std::span<const double> uaArr, std::span<const double> tAmbArr,
+                      std::span<const double> kCond, std::span<const double> capArr,
+                      std::span<double> diag, std::span<double> rhs, std::span<double> t) {
+  if (n <= 0) return;
+  // Diagonal and right-hand side; the off-diagonals are -kCond.
+  for (int i = 1; i <= n; ++i) {
+    double d = capArr[at(i)] + uaArr[at(i)];
+    if (i > 1) d += kCond[at(i - 1)];
+    if (i < n) d += kCond[at(i)];
+    diag[at(i)] = d;
+    rhs[at(i)] = capArr[at(i)] * tOld[at(i)] + uaArr[at(i)] * tAmbArr[at(i)] + qSrc[at(i)];
+  }
+  for (int i = 2; i <= n; ++i) {
+    const double m = -kCond[at(i - 1)] / diag[at(i - 1)];
+    diag[at(i)] = diag[at(i)] - m * -kCond[at(i - 1)];
+    rhs[at(i)] = rhs[at(i)] - m * rhs[at(i - 1)];
+  }
+  t[at(n)] = rhs[at(n)] / diag[at(n)];
+  for (int i = n - 1; i >= 1; --i) {
+    t[at(i)] = (rhs[at(i)] - -kCond[at(i)] * t[at(i + 1)]) / diag[at(i)];
+  }
+}
+
+void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
+  const Store& s = st.store;
+  SolverWork& w = st.solver;
+  PlugTable& t = st.plugs;
+  const double area = s.A;
+
+  double sumUA = 0.0;
+  int c = t.first();
+  for (int i = 1; i <= n; ++i) {
+    const Plug& pc = t[c];
+    if (i < n) w.kCond[at(i)] = interfaceConductance(st, c, pc.iUp) / area;
+    w.qSrc[at(i)] = pc.qV / area;
+    const double uaLoss = plugLossUA(st, c);
+    w.uaArr[at(i)] = uaLoss / area;
+    sumUA += uaLoss;
+    w.capArr[at(i)] = pc.CapSolver / (dt * area);
+    w.tAmbArr[at(i)] = s.tAmb;
+    c = pc.iUp;
+  }
+  const double sumUApar = s.uaBottom + s.uaSide1 + s.uaSide2 + s.uaSide3 + s.uaTop;
+  if (std::fabs(sumUApar - sumUA) > 0.001) {
+    host.stdoutLine(listLine("ERROR IN SUM UA", sumUApar, " sumUA=", sumUA).view());
+  }
+
+  solveTridiagonal(n, w.tStartArr, w.qSrc, w.uaArr, w.tAmbArr, w.kCond, w.capArr, w.diag, w.rhs,
+                   w.tNew);
+
+  // A non-finite temperature would pass the limits and the convergence test.
+  for (int i = 1; i <= n; ++i) {
+    if (!std::isfinite(w.tNew[at(i)])) {
+      w.solverStatus = 2;
+      fatalStop(st, host, "Fatal", "PLUG FLOW MODEL HAS DIVERGED");
+    }
+  }
+
+  c = t.first();
+  for (int i = 1; i <= n; ++i) {
+    double temp = w.tNew[at(i)];
+    if (temp < kTempLow || temp > kTempHigh) {
+      report(st, host, "Warning", "T OF STORE IS OUT OF RANGE [0-100]");
+      temp = std::clamp(temp, kTempLow, kTempHigh);
+    }
+    t[c].Temp = temp;
+    t[c].TempIter = temp;
+    w.tIter[at(i)] = temp;
+    c = t[c].iUp;
+  }
+}
+
+}  // namespace plugstore
