@@ -85,7 +85,16 @@ double drawAtOutlet(State& st, HostServices& host, double capAbove, double capBe
     stop = p;
   }
 
-  const double tMixed = d.energy / d.taken;
+  // Nothing drawn (a zero time step): the outlet sees the fluid at its
+  // height instead of 0/0.
+  double tMixed = 0.0;
+  if (d.taken > 0.0) {
+    tMixed = d.energy / d.taken;
+  } else if (t[start].Cap > 0.0) {
+    tMixed = t[start].Temp;
+  } else if (t[below].Cap > 0.0) {
+    tMixed = t[below].Temp;
+  }
   if (total - d.taken > kDrawTolerance) {
     TextLine text;
     text << "mass flow too large in the top or in the bottom of the store, zDown = "

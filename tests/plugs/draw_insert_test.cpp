@@ -43,6 +43,12 @@ TEST_F(Draw, MissingFluidComesFromBelowThenFromTheBottomUp) {
   EXPECT_TRUE(host.messagesSent.empty());
 }
 
+TEST_F(Draw, NothingToDrawGivesTheTemperatureAtTheOutletNotNaN) {
+  EXPECT_DOUBLE_EQ(drawAtOutlet(st, host, 0.0, 0.0, 3), 30.0);
+  EXPECT_EQ(countPlugs(st.plugs), 4);
+  EXPECT_TRUE(host.messagesSent.empty());
+}
+
 TEST_F(Draw, ShortageIsReportedOnlyBeyondRounding) {
   EXPECT_DOUBLE_EQ(drawAtOutlet(st, host, 20.0, 30.0, 3), 25.0);
   EXPECT_EQ(countPlugs(st.plugs), 0);
