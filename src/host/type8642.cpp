@@ -76,27 +76,7 @@ void iterativeCall(State& st, HostServices& host, const double* xin, double* out
 }
 
 void endOfTimeStep(State& st, HostServices& host) {
-  if (st.initialised && !st.badParameters && !st.stopped) {
-    PlugTable& t = st.plugs;
-    const int n = countPlugs(t);
-    int p = t.first();
-    for (int i = 0; i < n; ++i) {
-      t[p].Temp0 = t[p].Temp;
-      p = t[p].iUp;
-    }
-    st.savedPlugs = st.plugs;
-    st.bal.E_old = st.bal.E;
-    st.bal.S_old = st.bal.S;
-    st.bal.Ex_old = st.bal.Ex;
-    for (int k = 0; k < hxInUse(st.store); ++k) {
-      HxRecord& hx = st.hx[static_cast<std::size_t>(k)];
-      for (int b = 1; b <= hx.cvExtent; ++b) {
-        const auto ub = static_cast<std::size_t>(b);
-        hx.tWallOld[ub] = hx.tWall[ub];
-        hx.tCvOld[ub] = (hx.tNode[ub] + hx.tNode[ub + 1]) / 2.0;
-      }
-    }
-  }
+  if (st.initialised && !st.badParameters && !st.stopped) saveStartOfStep(st);
   banner(st, host, "DB(STRATVAN): END OF TIME STEP ");
 }
 

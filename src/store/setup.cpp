@@ -173,6 +173,10 @@ void initialiseStore(State& st, HostServices& host) {
     initialHxState(st, host, st.hx[static_cast<std::size_t>(k)], fromProfile);
   }
 
+  saveStartOfStep(st);
+}
+
+void saveStartOfStep(State& st) {
   PlugTable& t = st.plugs;
   const int count = countPlugs(t);
   int p = t.first();

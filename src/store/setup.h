@@ -10,6 +10,10 @@ namespace plugstore {
 // energy quantities, the Hx control volumes and the start-of-step copies.
 void initialiseStore(State& st, HostServices& host);
 
+// The state reached becomes the start of the next time step: Temp0, the
+// saved plug table, E_old, S_old, Ex_old, tWallOld and tCvOld.
+void saveStartOfStep(State& st);
+
 // Allocates and zeroes the eight CV arrays of Hx 1 ... nHx.
 void setMemory(State& st, HostServices& host);
 
