@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Set-up, build and run on a Debian machine (as root, or with sudo).
-#   bash tools/dev.sh demo           build, then run the demo simulation
+#   bash tools/dev.sh demo           build, then run an example into out/ (CSV and PNG)
 #   bash tools/dev.sh test           build, then run every test
 #   bash tools/dev.sh test-sanitize  the tests again under ASan + UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
-PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev binutils)
+PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev binutils libtomlplusplus-dev libcli11-dev python3-matplotlib)
 
 deps() {
   local missing=()
@@ -33,7 +33,9 @@ case "${1:-}" in
   demo)
     deps
     build build
-    ./build/standin_host
+    mkdir -p out
+    ./build/plugstore run examples/solar-summer-day/solar-summer-day.toml \
+      -o out/solar-summer-day.csv --plot out/solar-summer-day.png
     ;;
   test)
     deps

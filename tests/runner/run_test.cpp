@@ -1,0 +1,263 @@
+// Running scenarios through the real component library: inputs reach the
+// component at the right step, the energy account adds up, the examples
+// match their reference outputs, and the command's exit statuses.
+#include "plugstore/run.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "plugstore/names.h"
+#include "plugstore/scenario.h"
+
+namespace plugstore::runner {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Csv {
+  std::vector<std::string> header;
+  std::vector<std::vector<double>> rows;
+  [[nodiscard]] std::size_t column(const std::string& name) const {
+    const auto it = std::find(header.begin(), header.end(), name);
+    EXPECT_NE(it, header.end()) << name;
+    return static_cast<std::size_t>(it - header.begin());
+  }
+};
+
+Csv readCsv(const fs::path& path) {
+  Csv csv;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> fields;
+    std::stringstream ss(line);
+    std::string f;
+    while (std::getline(ss, f, ',')) fields.push_back(f);
+    if (csv.header.empty()) {
+      csv.header = fields;
+      continue;
+    }
+    std::vector<double> row;
+    for (const std::string& v : fields) row.push_back(std::stod(v));
+    csv.rows.push_back(row);
+  }
+  return csv;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // One folder per test process: test programs may run side by side.
+    folder = fs::path(::testing::TempDir()) / ("plugstore_run_test_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+  }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(folder / name) << text;
+  }
+  RunReport run(const std::string& text, const std::string& csvName, bool checks = true) {
+    const Scenario s = parseScenario(text, folder / "case.toml", checks);
+    RunOptions options;
+    options.library = PLUGSTORE_COMPONENT;
+    options.csv = folder / csvName;
+    options.progress = false;
+    return runScenario(s, options);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  fs::path folder;
+};
+
+TEST_F(RunTest, SeriesReachTheInputOfTheRightStep) {
+  write("held.csv",
+        "time,port1.massFlow,hx1.inletTemperature\n0,0,40\n0.5,120,40\n0.75,0,40\n1.0,0,60\n"
+        "1.5,240,60\n");
+  write("ramp.csv", "time,heatA1.power\n0,0\n2,4\n");
+  const RunReport r = run(
+      "[simulation]\nstop = 2\nstep = 0.25\n"
+      "[parameters]\nport1 = { heightA = 0.05, heightB = 0.95 }\nheatA1.height = 0.5\n"
+      "hx.count = 1\n"
+      "[inputs]\nport1.temperatureA = 15\nhx1.massFlow = 100\n"
+      "[[series]]\nfile = \"held.csv\"\n"
+      "[[series]]\nfile = \"ramp.csv\"\ninterpolation = \"linear\"\n"
+      "[outputs]\ncolumns = [\"port1.massFlow\", \"heatInputs.power\", \"hx1.inletTemperature\"]\n",
+      "series.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  const Csv out = readCsv(folder / "series.csv");
+  ASSERT_EQ(out.rows.size(), 8u);
+  const std::vector<double> flow = {0, 0, 120, 0, 0, 0, 240, 240};
+  const std::vector<double> hxIn = {40, 40, 40, 40, 60, 60, 60, 60};
+  for (std::size_t k = 0; k < 8; ++k) {
+    const double end = 0.25 * static_cast<double>(k + 1);
+    EXPECT_DOUBLE_EQ(out.rows[k][0], end);
+    EXPECT_DOUBLE_EQ(out.rows[k][out.column("port1.massFlow")], flow[k]) << "step " << k + 1;
+    EXPECT_DOUBLE_EQ(out.rows[k][out.column("hx1.inletTemperature")], hxIn[k]) << k + 1;
+    // The ramp 2 kW/h averaged over the step: its value at the middle.
+    EXPECT_NEAR(out.rows[k][out.column("heatInputs.power")], 2.0 * (end - 0.125), 1e-7) << k + 1;
+  }
+}
+
+TEST_F(RunTest, TheEnergyAccountAddsTheOutputsOverTheSteps) {
+  const RunReport r =
+      run("[simulation]\nstop = 2\nstep = 0.1\n"
+          "[parameters]\nstore.initialTemperature = 20\nstore.referenceTemperature = 20\n"
+          "loss = { uaBottom = 0, uaSideLower = 0, uaSideMiddle = 0, uaSideUpper = 0, uaTop = 0 }\n"
+          "heatA1.height = 0.5\n"
+          "[inputs]\nheatA1.power = { schedule = [[0, 2], [1, 0]] }\n"
+          "[outputs]\ncolumns = [\"store.energy\"]\n",
+          "account.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  const EnergyAccount& a = r.account;
+  EXPECT_NEAR(a.heatInputs, 2.0, 1e-9);  // 2 kW for 1 h
+  EXPECT_NEAR(a.heatIntoPlugs, 2.0, 1e-6);
+  EXPECT_EQ(a.portHeat, 0.0);
+  EXPECT_EQ(a.losses, 0.0);
+  EXPECT_NEAR(a.storedChange, 2.0, 1e-6);
+  EXPECT_NEAR(a.residual(), 0.0, 1e-6);
+  EXPECT_LT(a.maxAbsBalance, 1e-6);
+  // The stored energy itself, from 0 at the reference temperature: MJ / 3.6.
+  const Csv out = readCsv(folder / "account.csv");
+  EXPECT_NEAR(out.rows.back()[1] / 3.6, a.storedChange, 1e-6);
+}
+
+TEST_F(RunTest, Label1TakesTheStartProfileFromTheScenariosFolder) {
+  fs::create_directories(folder / "start");
+  // Two plugs of half the store each: 20 degC below, 60 degC above.
+  const double halfCap = 0.3 * 1000.0 * 4.19 / 2.0;  // kJ/K
+  std::ofstream(folder / "start" / "startProfile.ini")
+      << "1 " << halfCap << " 20 20 0 0.5 0 2\n2 " << halfCap << " 60 60 0.5 1 1 400\n";
+  const RunReport r =
+      run("[simulation]\nstop = 0.5\nlabel1 = \"start\"\n"
+          "[parameters]\nstore.startProfile = 1\nstore.conductivity = 0\n"
+          "loss = { uaBottom = 0, uaSideLower = 0, uaSideMiddle = 0, uaSideUpper = 0, uaTop = 0 }\n"
+          "[outputs]\ncolumns = [\"profile.t05\", \"profile.t95\", \"store.meanTemperature\"]\n",
+          "profile.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  const Csv out = readCsv(folder / "profile.csv");
+  ASSERT_EQ(out.rows.size(), 2u);
+  EXPECT_NEAR(out.rows.back()[1], 20.0, 1e-9);
+  EXPECT_NEAR(out.rows.back()[2], 60.0, 1e-9);
+  EXPECT_NEAR(out.rows.back()[3], 40.0, 1e-9);
+}
+
+TEST_F(RunTest, MessagesAreCountedBySeverityAndTimed) {
+  const RunReport r = run(
+      "[simulation]\nstop = 1\nstep = 0.25\niterations = 2\n"
+      "[parameters]\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+      "[inputs]\nport1.temperatureA = 99\nport1.massFlow = { schedule = [[0, 0], [0.5, 50]] }\n",
+      "messages.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  std::vector<double> warned;
+  for (const TimedMessage& m : r.messages) {
+    if (m.severity == "WARNING") warned.push_back(m.time);
+  }
+  // Clamped at both iterations of the two steps with flow.
+  EXPECT_EQ(warned, (std::vector<double>{0.75, 0.75, 1.0, 1.0}));
+  const Scenario s = parseScenario("[simulation]\nstop = 1\nstep = 0.25\n", folder / "x.toml");
+  const std::string summary = summaryText(s, r);
+  EXPECT_NE(summary.find("4 WARNING"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("WARNING x4 at 0.75 h ... 1 h: Very high Temperature"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("energy account"), std::string::npos) << summary;
+}
+
+TEST_F(RunTest, ComponentReportsStopTheRun) {
+  // A port whose B connection lies at the top: the component rejects it.
+  RunReport r = run("[parameters]\nport1 = { heightA = 0.5, heightB = 1.0 }\n", "bad.csv", false);
+  EXPECT_EQ(r.exitStatus(), 1);
+  EXPECT_TRUE(r.result.badParameter);
+  EXPECT_EQ(r.result.steps, 0);
+  ASSERT_FALSE(r.badParameters.empty());
+  EXPECT_EQ(r.badParameters.front().number, parameterNumber("port1.heightB"));
+
+  // An unknown UA model stops the simulation at the first flowing step.
+  r =
+      run("[simulation]\nstop = 2\nstep = 0.5\n"
+          "[parameters]\nhx.count = 1\nhx1.uaModel = 7\n"
+          "[inputs]\nhx1.inletTemperature = 50\nhx1.massFlow = { schedule = [[0, 0], [1, 100]] }\n",
+          "fatal.csv", false);
+  EXPECT_EQ(r.exitStatus(), 1);
+  EXPECT_TRUE(r.result.fatal);
+  EXPECT_EQ(r.result.steps, 2);
+  EXPECT_EQ(readCsv(folder / "fatal.csv").rows.size(), 2u);
+}
+
+// |a - b| <= 1e-6 + 1e-6 |b|: far above the 9 significant digits the CSV
+// keeps, far below any change of the physics worth noticing.
+bool close(double a, double b) { return std::abs(a - b) <= 1e-6 + 1e-6 * std::abs(b); }
+
+TEST_F(RunTest, ExamplesMatchTheirReferenceOutputs) {
+  int checked = 0;
+  for (const auto& dir : fs::directory_iterator(fs::path(PLUGSTORE_SOURCE_DIR) / "examples")) {
+    if (!dir.is_directory()) continue;
+    const fs::path reference = dir.path() / "reference.csv";
+    const fs::path scenario = dir.path() / (dir.path().filename().string() + ".toml");
+    ASSERT_TRUE(fs::exists(scenario)) << scenario;
+    ASSERT_TRUE(fs::exists(reference)) << reference;
+    RunOptions options;
+    options.library = PLUGSTORE_COMPONENT;
+    options.csv = folder / (dir.path().filename().string() + ".csv");
+    options.progress = false;
+    const RunReport r = runScenario(loadScenario(scenario), options);
+    EXPECT_EQ(r.exitStatus(), 0) << scenario;
+    EXPECT_LT(r.wallSeconds, 5.0) << scenario;
+    const Csv got = readCsv(options.csv);
+    const Csv want = readCsv(reference);
+    ASSERT_EQ(got.header, want.header) << scenario;
+    ASSERT_EQ(got.rows.size(), want.rows.size()) << scenario;
+    int differences = 0;
+    for (std::size_t i = 0; i < want.rows.size() && differences < 10; ++i) {
+      for (std::size_t j = 0; j < want.header.size(); ++j) {
+        if (!close(got.rows[i][j], want.rows[i][j])) {
+          ++differences;
+          ADD_FAILURE() << scenario.filename() << " at " << want.rows[i][0] << " h, "
+                        << want.header[j] << ": " << got.rows[i][j] << " instead of "
+                        << want.rows[i][j] << " (bash tools/update_references.sh refreshes the "
+                        << "references after a deliberate change of the model)";
+        }
+      }
+    }
+    ++checked;
+  }
+  EXPECT_GE(checked, 3);
+}
+
+int exitStatusOf(const std::string& arguments) {
+  const std::string command = std::string(PLUGSTORE_EXE) + " " + arguments + " >/dev/null 2>&1";
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(RunTest, ExitStatusesOfTheCommand) {
+  const std::string out = " -q -o " + (folder / "exit.csv").string();
+  write("fine.toml", "[simulation]\nstop = 1\n");
+  write("syntax.toml", "[simulation\nstop = 1\n");
+  write("unknown.toml", "[parameters]\nstore.colume = 1\n");
+  write("rejected.toml", "[parameters]\nstore.minPlugs = 3\n");
+  write("fatal.toml",
+        "[simulation]\nstop = 1\n[parameters]\nhx.count = 1\nhx1.uaModel = 4\n"
+        "[inputs]\nhx1.inletTemperature = 50\nhx1.massFlow = 100\n");
+  EXPECT_EQ(exitStatusOf("run " + (folder / "fine.toml").string() + out), 0);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "syntax.toml").string() + out), 2);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "unknown.toml").string() + out), 2);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "absent.toml").string() + out), 2);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "rejected.toml").string() + out), 2);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "rejected.toml").string() + out + " --unchecked"), 1);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "fatal.toml").string() + out + " --unchecked"), 1);
+  EXPECT_EQ(exitStatusOf("run --no-such-option"), 2);
+  EXPECT_EQ(exitStatusOf("check " + (folder / "fine.toml").string()), 0);
+  EXPECT_EQ(exitStatusOf("deck " + (folder / "unknown.toml").string()), 2);
+  EXPECT_EQ(exitStatusOf("describe --outputs"), 0);
+}
+
+}  // namespace
+}  // namespace plugstore::runner

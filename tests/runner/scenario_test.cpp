@@ -1,0 +1,310 @@
+// Reading scenarios: every catalog name reaches its host number, and every
+// kind of fault is reported with its file, line and column.
+#include "plugstore/scenario.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "host/catalog.h"
+#include "plugstore/defaults.h"
+#include "plugstore/names.h"
+
+namespace plugstore::runner {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // One folder per test process: test programs may run side by side.
+    folder =
+        fs::path(::testing::TempDir()) / ("plugstore_scenario_test_" + std::to_string(getpid()));
+    fs::create_directories(folder);
+  }
+  fs::path file() const { return folder / "case.toml"; }
+  void write(const std::string& name, const std::string& text) const {
+    std::ofstream(folder / name) << text;
+  }
+  Scenario parse(const std::string& text, bool checks = true) const {
+    return parseScenario(text, file(), checks);
+  }
+  // The first diagnostic of a scenario that must fail.
+  Diagnostic error(const std::string& text, bool checks = true) const {
+    try {
+      parse(text, checks);
+    } catch (const ScenarioError& e) {
+      EXPECT_FALSE(e.diagnostics().empty());
+      return e.diagnostics().front();
+    }
+    ADD_FAILURE() << "no error for:\n" << text;
+    return {};
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+  fs::path folder;
+};
+
+std::size_t at(int number) { return static_cast<std::size_t>(number - 1); }
+
+TEST_F(ScenarioTest, EveryParameterNameSetsItsOwnNumber) {
+  std::string text = "[parameters]\n";
+  for (const CatalogEntry& e : parameterCatalog()) {
+    text += std::string(e.name) + " = " + std::to_string(e.number * 10 + 0.5) + "\n";
+  }
+  const Scenario s = parse(text, false);
+  for (const CatalogEntry& e : parameterCatalog()) {
+    EXPECT_EQ(s.parameters[at(e.number)], e.number * 10 + 0.5) << e.name;
+    EXPECT_EQ(s.parameterPlace[at(e.number)].line, e.number + 1) << e.name;
+  }
+}
+
+TEST_F(ScenarioTest, EveryInputNameSetsItsOwnNumber) {
+  std::string text = "[inputs]\n";
+  for (const CatalogEntry& e : inputCatalog()) {
+    text += std::string(e.name) + " = " + std::to_string(e.number + 0.25) + "\n";
+  }
+  const Scenario s = parse(text, false);
+  for (const CatalogEntry& e : inputCatalog()) {
+    const InputSource& in = s.inputs[at(e.number)];
+    EXPECT_EQ(in.constant, e.number + 0.25) << e.name;
+    EXPECT_TRUE(in.given()) << e.name;
+    EXPECT_EQ(in.over(0.0, 1.0), e.number + 0.25) << e.name;
+  }
+}
+
+TEST_F(ScenarioTest, OutputsKeepTheOrderGivenAndPatternsExpandInCatalogOrder) {
+  const auto outputs = outputCatalog();
+  std::string list;
+  for (auto it = outputs.rbegin(); it != outputs.rend(); ++it) {
+    list += "\"" + std::string(it->name) + "\", ";
+  }
+  Scenario s = parse("[outputs]\ncolumns = [" + list + "]\n");
+  ASSERT_EQ(s.outputs.size(), outputs.size());
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    EXPECT_EQ(s.outputs[i], outputs[outputs.size() - 1 - i].number);
+  }
+
+  s = parse("[outputs]\ncolumns = [\"store.energy\", \"profile.*\", \"store.energy\"]\n");
+  std::vector<int> expected = {outputNumber("store.energy")};
+  for (const CatalogEntry& e : outputs) {
+    if (std::string_view(e.name).starts_with("profile.")) expected.push_back(e.number);
+  }
+  EXPECT_EQ(s.outputs, expected);  // the repeated name once, where it came first
+  EXPECT_EQ(parse("").outputs.size(), outputs.size());
+}
+
+TEST_F(ScenarioTest, NestedTablesAndDottedKeysNameTheSameValues) {
+  const Scenario dotted = parse(
+      "[parameters]\nport2.heightA = 0.9\nport2.heightB = 0.1\nhx.count = 1\n"
+      "hx1.inletHeight = 0.6\n");
+  const Scenario nested = parse(
+      "[parameters]\nhx = { count = 1 }\nport2 = { heightA = 0.9, heightB = 0.1 }\n"
+      "[parameters.hx1]\ninletHeight = 0.6\n");
+  EXPECT_EQ(dotted.parameters, nested.parameters);
+  EXPECT_EQ(dotted.parameters[at(parameterNumber("port2.heightA"))], 0.9);
+  EXPECT_EQ(dotted.parameters[at(parameterNumber("hx1.inletHeight"))], 0.6);
+}
+
+TEST_F(ScenarioTest, UnsetValuesTakeTheDefaultsAndTheDefaultsPassTheChecks) {
+  const Scenario s = parse("");
+  EXPECT_EQ(s.parameters, defaultParameters());
+  const auto x = defaultInputs();
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    EXPECT_EQ(s.inputs[i].constant, x[i]);
+    EXPECT_FALSE(s.inputs[i].given());
+  }
+  EXPECT_EQ(s.label1, fs::absolute(folder).lexically_normal().string());
+  EXPECT_EQ(s.steps(), 96);
+}
+
+TEST_F(ScenarioTest, PositionalListsComeAsArraysOrAsHostText) {
+  std::string array = "[parameters]\npositional = [";
+  std::string text = "[parameters]\npositional = '''\n";
+  for (int n = 1; n <= kNumParameters; ++n) {
+    array += std::to_string(n) + (n < kNumParameters ? ", " : "]\n");
+    text += std::to_string(n) + ".0D0  ! " + std::to_string(n) + "\n";
+  }
+  text += "'''\nstore.volume = 0.5\n";
+  const Scenario a = parse(array, false);
+  const Scenario b = parse(text, false);
+  for (int n = 1; n <= kNumParameters; ++n) {
+    EXPECT_EQ(a.parameters[at(n)], n);
+    EXPECT_EQ(b.parameters[at(n)], n == 1 ? 0.5 : n);  // a name overrides its position
+  }
+
+  Diagnostic d = error("[parameters]\npositional = [1, 2, 3]\n", false);
+  EXPECT_EQ(d.place.line, 2);
+  EXPECT_NE(d.message.find("3 values instead of 219"), std::string::npos) << d.message;
+  d = error("[parameters]\npositional = \"1 2 Vol\"\n", false);
+  EXPECT_NE(d.message.find("'Vol' is not a number"), std::string::npos) << d.message;
+}
+
+TEST_F(ScenarioTest, SyntaxErrorsGiveFileLineAndColumn) {
+  const Diagnostic d = error("title = \"x\"\n[simulation]\nstop = 24\nstep = = 0.1\n");
+  EXPECT_EQ(d.place.file, file().string());
+  EXPECT_EQ(d.place.line, 4);
+  EXPECT_EQ(d.place.column, 8);
+  EXPECT_NE(formatDiagnostic(d).find("case.toml:4:8: "), std::string::npos);
+}
+
+TEST_F(ScenarioTest, UnknownNamesPointAtTheKeyAndNameTheNearestKnownOne) {
+  Diagnostic d = error("[parameters]\nstore.volume = 0.3\n  store.heigth = 1.5\n");
+  EXPECT_EQ(d.place.line, 3);
+  EXPECT_EQ(d.place.column, 9);  // at "heigth"
+  EXPECT_NE(d.message.find("did you mean 'store.height'?"), std::string::npos) << d.message;
+
+  d = error("[inputs]\nport1.massflow = 10\n");
+  EXPECT_NE(d.message.find("'port1.massFlow'"), std::string::npos) << d.message;
+
+  d = error("[parameters]\nport1.massFlow = 10\n");
+  EXPECT_NE(d.message.find("it is an input"), std::string::npos) << d.message;
+
+  d = error("[outputs]\ncolumns = [\"store.energy\", \"store.enrgy\"]\n");
+  EXPECT_EQ(d.place.line, 2);
+  EXPECT_EQ(d.place.column, 28);
+  EXPECT_NE(d.message.find("did you mean 'store.energy'?"), std::string::npos) << d.message;
+
+  d = error("[outputs]\ncolumns = [\"nothing.*\"]\n");
+  EXPECT_NE(d.message.find("no output matches"), std::string::npos) << d.message;
+
+  d = error("[simulation]\nsteps = 0.1\n");
+  EXPECT_NE(d.message.find("did you mean 'step'?"), std::string::npos) << d.message;
+}
+
+TEST_F(ScenarioTest, WrongTypesAreNamed) {
+  Diagnostic d = error("[parameters]\nstore.volume = \"large\"\n");
+  EXPECT_EQ(d.place.line, 2);
+  EXPECT_NE(d.message.find("store.volume must be a number, not a string"), std::string::npos);
+  d = error("[simulation]\niterations = 1.5\n");
+  EXPECT_NE(d.message.find("iterations must be an integer"), std::string::npos) << d.message;
+  d = error("[inputs]\nport1.massFlow = { daily = [[0, 1, 2]] }\n");
+  EXPECT_NE(d.message.find("pair [hour, value]"), std::string::npos) << d.message;
+  d = error("[inputs]\nport1.massFlow = { daily = [[0, 1]], interpolation = \"cubic\" }\n");
+  EXPECT_NE(d.message.find("\"hold\" or \"linear\""), std::string::npos) << d.message;
+}
+
+TEST_F(ScenarioTest, ValuesTheComponentRejectsAreReportedWhereTheyAreSet) {
+  try {
+    parse(
+        "[parameters]\nstore.volume = -0.3\nstore.minPlugs = 5\nport1.heightA = 0.0\n"
+        "port1.heightB = 0.9\nport2.heightA = 0.5\nhx.count = 1\nhx1.uaModel = 3\n");
+    FAIL() << "accepted";
+  } catch (const ScenarioError& e) {
+    std::vector<std::pair<int, std::string>> got;
+    for (const Diagnostic& d : e.diagnostics()) got.emplace_back(d.place.line, d.message);
+    auto has = [&got](int line, const std::string& start) {
+      for (const auto& [l, m] : got) {
+        if (l == line && m.rfind(start, 0) == 0) return true;
+      }
+      return false;
+    };
+    EXPECT_TRUE(has(2, "store.volume must be above 0")) << e.what();
+    EXPECT_TRUE(has(3, "store.minPlugs must be 10 ... 400")) << e.what();
+    EXPECT_TRUE(has(4, "port1.heightA must lie above 0")) << e.what();
+    EXPECT_TRUE(has(6, "port2.heightA is set but port2.heightB is -1")) << e.what();
+    EXPECT_TRUE(has(8, "hx1.uaModel must be 0")) << e.what();
+    EXPECT_EQ(got.size(), 5u) << e.what();
+  }
+  // Exactly 0.001 between the coil ends passes, as in the component.
+  EXPECT_NO_THROW(
+      parse("[parameters]\nhx.count = 1\nhx1.inletHeight = 0.5\n"
+            "hx1.outletHeight = 0.501\nhx1.numberOfCv = 1\n"));
+  // A second Hx with bad heights matters only once it is counted in.
+  EXPECT_NO_THROW(parse("[parameters]\nhx.count = 1\nhx2.inletHeight = 2\n"));
+  EXPECT_EQ(error("[parameters]\nhx.count = 2\nhx2.inletHeight = 2\n").place.line, 3);
+}
+
+TEST_F(ScenarioTest, InputsThatWouldHaveNoEffectAreRefused) {
+  Diagnostic d = error("[inputs]\nport4.massFlow = 100\n");
+  EXPECT_EQ(d.place.line, 2);
+  EXPECT_NE(d.message.find("port 4 is not in use"), std::string::npos) << d.message;
+  d = error(
+      "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n[inputs]\n"
+      "port1.massFlow = -100\nport1.temperatureA = 10\n");
+  EXPECT_NE(d.message.find("port1.temperatureB is not given"), std::string::npos) << d.message;
+  d = error("[inputs]\nhx1.massFlow = 100\n");
+  EXPECT_NE(d.message.find("hx.count is 0"), std::string::npos) << d.message;
+  d = error("[inputs]\nheatB2.power = { daily = [[0, 0], [5, 1]] }\n");
+  EXPECT_NE(d.message.find("heatB2.height is 0"), std::string::npos) << d.message;
+  // A zero flow is harmless wherever it goes.
+  EXPECT_NO_THROW(parse("[inputs]\nport4.massFlow = 0\n"));
+}
+
+TEST_F(ScenarioTest, TimeGridAndLabelAreChecked) {
+  EXPECT_NE(error("[simulation]\nstop = 1\nstep = 0.3\n").message.find("whole number of steps"),
+            std::string::npos);
+  EXPECT_NE(error("[simulation]\nstart = 5\nstop = 5\n").message.find("stop after it starts"),
+            std::string::npos);
+  EXPECT_NE(error("[simulation]\nlabel1 = \"no-such-folder\"\n").message.find("does not exist"),
+            std::string::npos);
+  fs::create_directories(folder / "profiles");
+  const Scenario s = parse("[simulation]\nlabel1 = \"profiles/\"\n");
+  EXPECT_EQ(s.label1, (fs::absolute(folder) / "profiles").lexically_normal().string());
+  const Diagnostic d =
+      error("[simulation]\nlabel1 = \"profiles\"\n[parameters]\nstore.startProfile = 1\n");
+  EXPECT_EQ(d.place.line, 4);
+  EXPECT_NE(d.message.find("startProfile.ini does not exist"), std::string::npos) << d.message;
+}
+
+TEST_F(ScenarioTest, SeriesFilesMapColumnsToInputs) {
+  write("flows.csv", "# draws\ntime, port1.massFlow, tank\n0, 0, 5\n7, 480, 6\n7.1, 0, 7\n");
+  const std::string ports = "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n";
+  const Scenario s = parse(ports +
+                           "[inputs]\nport1.temperatureA = 10\n[[series]]\nfile = \"flows.csv\"\n"
+                           "columns = { \"port1.massFlow\" = \"port1.massFlow\", tank = "
+                           "\"ambient.temperature\" }\n");
+  const InputSource& flow = s.inputs[at(inputNumber("port1.massFlow"))];
+  ASSERT_TRUE(flow.schedule);
+  EXPECT_EQ(flow.origin, "flows.csv:port1.massFlow");
+  EXPECT_EQ(flow.over(7.0, 7.05), 480.0);
+  EXPECT_EQ(s.inputs[at(inputNumber("ambient.temperature"))].over(8.0, 9.0), 7.0);
+
+  // Without a mapping every column must be an input name.
+  Diagnostic d = error(ports + "[[series]]\nfile = \"flows.csv\"\n");
+  EXPECT_EQ(d.place.file, (folder / "flows.csv").string());
+  EXPECT_EQ(d.place.line, 1);
+  EXPECT_EQ(d.place.column, 23);  // at "tank", after the blank
+  EXPECT_NE(d.message.find("unknown input 'tank'"), std::string::npos) << d.message;
+
+  d = error(ports +
+            "[[series]]\nfile = \"flows.csv\"\ncolumns = { tnak = \"ambient.temperature\" }\n");
+  EXPECT_NE(d.message.find("did you mean 'tank'?"), std::string::npos) << d.message;
+
+  write("broken.csv", "time,ambient.temperature\n0,5\n\n2,warm\n");
+  d = error("[[series]]\nfile = \"broken.csv\"\n");
+  EXPECT_EQ(d.place.line, 4);
+  EXPECT_EQ(d.place.column, 3);
+  EXPECT_NE(d.message.find("'warm'"), std::string::npos) << d.message;
+
+  write("backwards.csv", "time,ambient.temperature\n0,5\n2,6\n1,7\n");
+  d = error("[[series]]\nfile = \"backwards.csv\"\n");
+  EXPECT_EQ(d.place.line, 4);
+  EXPECT_NE(d.message.find("times must increase"), std::string::npos) << d.message;
+
+  d = error("[[series]]\nfile = \"missing.csv\"\n");
+  EXPECT_EQ(d.place.line, 2);
+  EXPECT_NE(d.message.find("cannot open the series file"), std::string::npos) << d.message;
+
+  d = error(ports +
+            "[inputs]\nport1.massFlow = 3\n[[series]]\nfile = \"flows.csv\"\n"
+            "columns = { \"port1.massFlow\" = \"port1.massFlow\" }\n");
+  EXPECT_NE(d.message.find("given twice"), std::string::npos) << d.message;
+}
+
+TEST_F(ScenarioTest, MissingScenarioFileIsAnError) {
+  try {
+    loadScenario(folder / "absent.toml");
+    FAIL() << "loaded";
+  } catch (const ScenarioError& e) {
+    EXPECT_NE(std::string(e.what()).find("cannot open the scenario file"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace plugstore::runner

@@ -1,0 +1,25 @@
+// Rules a scenario must meet before it is run: the parameter values the
+// component rejects at its initial call (reported here by name, before the
+// library is loaded), and inputs that would have no effect because what
+// they drive is not in use.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "plugstore/scenario.h"
+
+namespace plugstore::runner {
+
+struct Problem {
+  int number = 0;  // parameter or input number (1-based)
+  std::string message;
+};
+
+std::vector<Problem> parameterProblems(const std::array<double, kNumParameters>& par);
+
+std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par,
+                                   const std::array<InputSource, kNumInputs>& inputs);
+
+}  // namespace plugstore::runner

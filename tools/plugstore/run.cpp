@@ -1,0 +1,269 @@
+#include "plugstore/run.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include "plugstore/names.h"
+#include "standin/kernel.h"
+
+namespace plugstore::runner {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f != nullptr) std::fclose(f);
+  }
+};
+
+// Output numbers of the energy terms, 0-based.
+struct Terms {
+  std::size_t portHeat = index("balance.portHeat");
+  std::size_t intoPlugs = index("balance.heatIntoPlugs");
+  std::size_t heatInputs = index("heatInputs.power");
+  std::size_t loss = index("loss.heat");
+  std::size_t storageRate = index("balance.storageRate");
+  std::size_t balance = index("store.balance");
+  std::vector<std::size_t> hx;
+
+  explicit Terms(int hxCount) {
+    for (int k = 1; k <= hxCount; ++k) hx.push_back(index(indexed("hx", k, ".heatToStore")));
+  }
+  static std::size_t index(const std::string& name) {
+    return static_cast<std::size_t>(outputNumber(name) - 1);
+  }
+};
+
+std::string fixed(double v, int decimals) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  return buf;
+}
+
+// A time of the run: the step grid's rounding left out.
+std::string hours(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.8g", v);
+  return buf;
+}
+
+std::string general(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.4g", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string csvHeader(const Scenario& s) {
+  std::string line = "time";
+  for (int n : s.outputs) line += "," + std::string(outputEntry(n).name);
+  return line + "\n";
+}
+
+RunReport runScenario(const Scenario& s, const RunOptions& options) {
+  standin::Component component(options.library);
+  if (!component.loaded()) throw std::runtime_error(component.error());
+
+  std::unique_ptr<std::FILE, FileCloser> csv;
+  if (!options.csv.empty()) {
+    csv.reset(std::fopen(options.csv.string().c_str(), "w"));
+    if (!csv) throw std::runtime_error("cannot write " + options.csv.string());
+    std::fputs(csvHeader(s).c_str(), csv.get());
+  }
+
+  standin::Kernel& k = standin::kernel();
+  k.clearRecord();
+  k.echo = false;
+
+  standin::RunConfig cfg;
+  cfg.start = s.start;
+  cfg.stop = s.stop;
+  cfg.step = s.step;
+  cfg.iterations = s.iterations;
+  cfg.unit = s.unit;
+  cfg.label1 = s.label1;
+  cfg.parameters = s.parameters;
+
+  RunReport report;
+  report.lastTime = s.start;
+  const double hxValue = s.parameters[static_cast<std::size_t>(parameterNumber("hx.count") - 1)];
+  const Terms terms(std::clamp(static_cast<int>(hxValue), 0, kMaxHx));
+  EnergyAccount& acc = report.account;
+
+  std::size_t seen = 0;
+  auto collect = [&](double time) {
+    for (; seen < k.messages.size(); ++seen) {
+      report.messages.push_back({time, k.messages[seen].severity, k.messages[seen].text});
+    }
+  };
+
+  const auto began = Clock::now();
+  auto lastPrint = began;
+  bool printed = false;
+  const bool tty = isatty(fileno(stderr)) != 0;
+  const int steps = s.steps();
+
+  standin::RunHooks hooks;
+  hooks.inputs = [&](double time, int, std::array<double, standin::kInputs>& xin) {
+    collect(time - s.step);
+    for (std::size_t i = 0; i < xin.size(); ++i) xin[i] = s.inputs[i].over(time - s.step, time);
+  };
+  hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
+    collect(time);
+    report.lastTime = time;
+    const double h = s.step;
+    acc.portHeat += out[terms.portHeat] * h;
+    acc.heatIntoPlugs += out[terms.intoPlugs] * h;
+    acc.heatInputs += out[terms.heatInputs] * h;
+    acc.losses += out[terms.loss] * h;
+    acc.storedChange += out[terms.storageRate] * h;
+    for (std::size_t i : terms.hx) acc.hxHeat += out[i] * h;
+    if (std::abs(out[terms.balance]) > acc.maxAbsBalance || step == 1) {
+      acc.maxAbsBalance = std::abs(out[terms.balance]);
+      acc.maxAbsBalanceTime = time;
+    }
+    if (csv) {
+      std::fprintf(csv.get(), "%.10g", time);
+      for (int n : s.outputs) {
+        std::fprintf(csv.get(), ",%.9g", out[static_cast<std::size_t>(n - 1)]);
+      }
+      std::fputc('\n', csv.get());
+    }
+    if (!options.progress) return;
+    const auto now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - began).count();
+    const double sincePrint = std::chrono::duration<double>(now - lastPrint).count();
+    if (elapsed < 1.0 || sincePrint < (tty ? 0.2 : 5.0)) return;
+    lastPrint = now;
+    printed = true;
+    std::fprintf(stderr, "%s  %s h of %s h (%d%%), %s simulated h/s%s", tty ? "\r" : "",
+                 fixed(time, 2).c_str(), fixed(s.stop, 2).c_str(), 100 * step / std::max(1, steps),
+                 general((time - s.start) / elapsed).c_str(), tty ? "   " : "\n");
+    std::fflush(stderr);
+  };
+
+  report.result = standin::runSimulation(component, cfg, hooks);
+  // A fatal stop ends the step it happened in before its outputs are seen.
+  const bool cutShort = report.result.fatal && report.result.steps < steps;
+  collect(cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime);
+  report.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
+  if (printed && tty) std::fputs("\n", stderr);
+  for (const standin::BadParameter& b : k.badParameters) {
+    report.badParameters.push_back({b.number, b.severity, b.text});
+  }
+  if (csv && std::fflush(csv.get()) != 0) {
+    throw std::runtime_error("cannot write " + options.csv.string());
+  }
+  return report;
+}
+
+std::string summaryText(const Scenario& s, const RunReport& r) {
+  std::string o;
+  const double simulated = r.lastTime - s.start;
+  o += "plugstore: " + std::to_string(r.result.steps) + " of " + std::to_string(s.steps()) +
+       " steps of " + formatNumber(s.step) + " h (" + formatNumber(s.start) + " ... " +
+       formatNumber(s.stop) + " h, " + std::to_string(s.iterations) + " iteration" +
+       (s.iterations == 1 ? "" : "s") + " each) in " + fixed(r.wallSeconds, 3) + " s";
+  if (r.wallSeconds > 0.0 && simulated > 0.0) {
+    o += ", " + general(simulated / r.wallSeconds) + " simulated h/s";
+  }
+  o += "\n";
+
+  // Messages by severity, then each distinct message once with its count.
+  std::map<std::string, int> bySeverity;
+  struct Distinct {
+    const TimedMessage* first;
+    double last;
+    int count;
+  };
+  std::vector<Distinct> distinct;
+  for (const TimedMessage& m : r.messages) {
+    ++bySeverity[m.severity];
+    auto it = std::find_if(distinct.begin(), distinct.end(), [&m](const Distinct& d) {
+      return d.first->severity == m.severity && d.first->text == m.text;
+    });
+    if (it == distinct.end()) {
+      distinct.push_back({&m, m.time, 1});
+    } else {
+      it->last = m.time;
+      ++it->count;
+    }
+  }
+  o += "messages:";
+  if (bySeverity.empty()) o += " none";
+  for (const auto& [severity, count] : bySeverity) {
+    o += " " + std::to_string(count) + " " + severity + ",";
+  }
+  if (!bySeverity.empty()) o.pop_back();
+  o += "\n";
+  const std::size_t shown = std::min<std::size_t>(distinct.size(), 12);
+  for (std::size_t i = 0; i < shown; ++i) {
+    const Distinct& d = distinct[i];
+    o += "  " + d.first->severity + " x" + std::to_string(d.count) + " at " + hours(d.first->time) +
+         " h";
+    if (d.count > 1) o += " ... " + hours(d.last) + " h";
+    o += ": " + d.first->text + "\n";
+  }
+  if (distinct.size() > shown) {
+    o += "  ... and " + std::to_string(distinct.size() - shown) + " more distinct messages\n";
+  }
+  // The component reports some parameters at every call: each once here.
+  std::vector<std::pair<const BadParameterReport*, int>> bad;
+  for (const BadParameterReport& b : r.badParameters) {
+    auto it = std::find_if(bad.begin(), bad.end(), [&b](const auto& seen) {
+      return seen.first->number == b.number && seen.first->text == b.text;
+    });
+    if (it == bad.end()) {
+      bad.emplace_back(&b, 1);
+    } else {
+      ++it->second;
+    }
+  }
+  for (const auto& [b, count] : bad) {
+    std::string name = "?";
+    if (b->number >= 1 && b->number <= kNumParameters) name = parameterEntry(b->number).name;
+    o += "  bad parameter " + std::to_string(b->number) + " " + name + " (" + b->severity +
+         (count > 1 ? ", x" + std::to_string(count) : std::string()) + "): " + b->text + "\n";
+  }
+  if (r.result.steps == 0) {
+    o += "the component rejected the parameters or stopped before the first step: nothing was "
+         "simulated\n";
+    return o;
+  }
+
+  const EnergyAccount& a = r.account;
+  auto row = [&o](const char* label, double kWh, const char* note) {
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "  %-26s %12.4f%s%s\n", label, kWh, *note ? "   " : "", note);
+    o += buf;
+  };
+  o += "energy account (kWh, into the store counts positive):\n";
+  row("ports", a.portHeat, "");
+  row("heat exchangers", a.hxHeat, "");
+  row("heat inputs", a.heatInputs, "");
+  row("heat into the plugs", a.heatIntoPlugs,
+      "heat exchangers and heat inputs, as the plugs took it");
+  row("losses", a.losses, "to the ambient");
+  row("change of stored energy", a.storedChange, "");
+  row("unexplained", a.residual(), "ports + into the plugs - losses - change");
+  o += "  largest |store.balance|   " + general(a.maxAbsBalance) + " kW at " +
+       hours(a.maxAbsBalanceTime) + " h\n";
+
+  if (r.result.fatal) {
+    o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +
+         " h\n";
+  }
+  return o;
+}
+
+}  // namespace plugstore::runner

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Writes anew what the runner's tests compare against, after a deliberate
+# change of the model or of the catalog:
+#   examples/*/reference.csv    the reference output of every example
+#   docs/reference.md           the parameter, input and output tables
+#   docs/solar-summer-day.png   the picture in the README
+#
+#   bash tools/update_references.sh [BUILD-DIR]     (default: build)
+# Review the differences (git diff --stat, and a plot) before committing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BUILD=${1:-build}
+cmake -S . -B "$BUILD" >/dev/null
+cmake --build "$BUILD" -j "${JOBS:-2}" --target plugstore
+plugstore="$BUILD/plugstore"
+
+for dir in examples/*/; do
+  name=$(basename "$dir")
+  "$plugstore" run -q "$dir$name.toml" -o "$dir/reference.csv"
+  echo "examples/$name/reference.csv"
+done
+
+"$plugstore" describe --markdown > docs/reference.md
+echo "docs/reference.md"
+
+"$plugstore" plot examples/solar-summer-day/reference.csv -o docs/solar-summer-day.png \
+  --title "Solar store on a summer day (examples/solar-summer-day)"
