@@ -22,8 +22,15 @@ TextLine& TextLine::operator<<(int value) {
 
 TextLine& TextLine::operator<<(double value) {
   std::array<char, 48> tmp{};
-  const int n = std::snprintf(tmp.data(), tmp.size(), "%.15G", value);
-  return *this << std::string_view(tmp.data(), n > 0 ? static_cast<std::size_t>(n) : 0U);
+  int n = std::snprintf(tmp.data(), tmp.size(), "%.15G", value);
+  if (n < 0) n = 0;
+  // A real always reads as one: 99 is written "99.0", as a list-directed
+  // write of a real would show it.
+  const std::string_view text(tmp.data(), static_cast<std::size_t>(n));
+  if (std::isfinite(value) && text.find_first_of(".E") == std::string_view::npos) {
+    return *this << text << ".0";
+  }
+  return *this << text;
 }
 
 void report(const State& st, HostServices& host, std::string_view severity, std::string_view text) {

@@ -98,6 +98,7 @@ int dispatch(State& st, HostServices& host, double time, const double* xin, doub
   }
   if (infoAt(info, 8) == -1) {
     releaseHxMemory(st);
+    st.initialised = false;  // finished: only a new initial call builds a store again
     return 1;
   }
   if (infoAt(info, 13) > 0) {

@@ -107,7 +107,7 @@ TEST(PipeIn, RectangularChannelAndClippedPureWater) {
   EXPECT_TRUE(std::isnan(bad.hIn));
   ASSERT_EQ(host.messagesSent.size(), 1U);
   EXPECT_EQ(host.messagesSent[0].text,
-            "calculateHeatTransCoefPipeIn: FATAL ERROR : hIn NAN. tAv= = 99");
+            "calculateHeatTransCoefPipeIn: FATAL ERROR : hIn NAN. tAv= = 99.0");
   EXPECT_EQ(host.messagesSent[0].severity, "FATAL");
   EXPECT_EQ(host.messagesSent[0].unit, 7);
 }

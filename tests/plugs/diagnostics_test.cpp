@@ -43,7 +43,7 @@ TEST_F(DiagnosticsTest, AFreedPlugGivesOnlyTheCapacityLine) {
   EXPECT_EQ(checkPlugConsistency(st, host), 0);
   EXPECT_EQ(host.debugLines,
             (std::vector<std::string>{
-                "TIME= 2.5  Error in capacities [J/K] sumCap= 2000  capTot  3000"}));
+                "TIME= 2.5  Error in capacities [J/K] sumCap= 2000.0  capTot  3000.0"}));
 }
 
 TEST_F(DiagnosticsTest, AHighestPlugBelowTheTopAndAnEmptyChainAreReported) {
@@ -55,7 +55,7 @@ TEST_F(DiagnosticsTest, AHighestPlugBelowTheTopAndAnEmptyChainAreReported) {
   buildChain(st, {});
   EXPECT_EQ(checkPlugConsistency(st, host), 0);
   ASSERT_EQ(host.debugLines.size(), 1U);
-  EXPECT_NE(host.debugLines[0].find("sumCap= 0  capTot  3000"), std::string::npos);
+  EXPECT_NE(host.debugLines[0].find("sumCap= 0.0  capTot  3000.0"), std::string::npos);
 }
 
 class DumpTest : public ::testing::Test {

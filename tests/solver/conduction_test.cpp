@@ -101,7 +101,7 @@ TEST_F(Conduction, LossUAOfTheThreeSideZonesTopAndBottomWithTheSumCheck) {
   s.uaSide3 = 400.0;
   assembleAndSolve(st, host, 3, 60.0);
   ASSERT_EQ(host.stdoutLines.size(), 1U);
-  EXPECT_EQ(host.stdoutLines[0].rfind("ERROR IN SUM UA 411  sumUA= 411.0012", 0), 0U);
+  EXPECT_EQ(host.stdoutLines[0].rfind("ERROR IN SUM UA 411.0  sumUA= 411.0012", 0), 0U);
 
   buildChain(st, {{1.0, 20.0, 0, 200000}, {1.0, 20.0, 200000, 500000}, {1.0, 20.0, 500000, kZTop}});
   EXPECT_DOUBLE_EQ(plugLossUA(st, 2), 133333.0 / 333333.0 * 2.0 + 166667.0 / 333333.0 * 3.0);

@@ -54,7 +54,7 @@ TEST_F(Solver, WithoutActiveHxTwoSolvesAtMost) {
   ASSERT_EQ(host.debugLines.size(), 3U);
   EXPECT_EQ(host.debugLines[0], "DB(STRATVAN): START SOLVER COND+HX");
   EXPECT_EQ(host.debugLines[1].rfind("DB(STRATVAN): SOLVER COND+HX nIte 1 ERROR ", 0), 0U);
-  EXPECT_EQ(host.debugLines[2], "DB(STRATVAN): SOLVER COND+HX nIte 2 ERROR 0");
+  EXPECT_EQ(host.debugLines[2], "DB(STRATVAN): SOLVER COND+HX nIte 2 ERROR 0.0");
 }
 
 TEST_F(Solver, ActiveHxRelaxesAndStopsAfterFiveSolves) {
