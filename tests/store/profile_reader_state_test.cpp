@@ -11,7 +11,7 @@ namespace plugstore::test {
 namespace {
 
 // The reader as the set-up calls it: after the reset of the table.
-class ReviewProfileTest : public ::testing::Test {
+class ProfileReaderState : public ::testing::Test {
  protected:
   void SetUp() override { reset(); }
   void reset() {
@@ -30,7 +30,7 @@ class ReviewProfileTest : public ::testing::Test {
   RecordingHost host;
 };
 
-TEST_F(ReviewProfileTest, LineNumberAndReadVariablesSurviveARepeatedRead) {
+TEST_F(ProfileReaderState, LineNumberAndReadVariablesSurviveARepeatedRead) {
   read("5 2 30 30 0 1 0 400\n");
   EXPECT_TRUE(host.stdoutLines.empty());
   reset();
@@ -43,7 +43,7 @@ TEST_F(ReviewProfileTest, LineNumberAndReadVariablesSurviveARepeatedRead) {
   EXPECT_EQ(st.profile.recordCount, 1);
 }
 
-TEST_F(ReviewProfileTest, ContinuationLinesDropTheirValuesAfterTheEighth) {
+TEST_F(ProfileReaderState, ContinuationLinesDropTheirValuesAfterTheEighth) {
   read("\t1\n\n2 10 10 0\n0.5 0 3 99 98\n3 2 20 20 0.5 1 1 400 97\n");
   EXPECT_TRUE(host.stdoutLines.empty());
   EXPECT_EQ(chainIndices(st), (std::vector<int>{1, 3}));
@@ -52,7 +52,7 @@ TEST_F(ReviewProfileTest, ContinuationLinesDropTheirValuesAfterTheEighth) {
   EXPECT_EQ(st.plugs[3].zDown, 500000);
 }
 
-TEST_F(ReviewProfileTest, RepeatCountsFillAcrossLinesAndStopAtTheEighthValue) {
+TEST_F(ProfileReaderState, RepeatCountsFillAcrossLinesAndStopAtTheEighthValue) {
   read("2 1.5 2*25\n0,1 0 12*400 7\n");
   EXPECT_TRUE(host.stdoutLines.empty());
   const Plug& p = st.plugs[2];
@@ -63,7 +63,7 @@ TEST_F(ReviewProfileTest, RepeatCountsFillAcrossLinesAndStopAtTheEighthValue) {
   EXPECT_EQ(p.iUp, 400);
 }
 
-TEST_F(ReviewProfileTest, EndOfTextInsideARecordIsTheEndOfFileAndStoresNothing) {
+TEST_F(ProfileReaderState, EndOfTextInsideARecordIsTheEndOfFileAndStoresNothing) {
   read("4 1 20 20 0 1 0 9\n6 1 20 20\n");
   EXPECT_EQ(host.stdoutLines,
             (std::vector<std::string>{"End of file encountered at line number= 4"}));

@@ -8,7 +8,7 @@
 namespace plugstore::test {
 namespace {
 
-class ReviewFlow : public ::testing::Test {
+class FlowDetails : public ::testing::Test {
  protected:
   // 20 degC below 60 degC, with start temperatures 11 and 22 degC.
   void twoLayers(int32_t zTopOfUpper = kZTop) {
@@ -32,7 +32,7 @@ class ReviewFlow : public ::testing::Test {
   RecordingHost host;
 };
 
-TEST_F(ReviewFlow, NewPlugTakesTheStartTemperatureOfThePlugItIsPutAgainst) {
+TEST_F(FlowDetails, NewPlugTakesTheStartTemperatureOfThePlugItIsPutAgainst) {
   twoLayers();
   int n = insert(0, 5.0);  // below the lowest plug: its Temp0, not the sentinel's
   EXPECT_EQ(chainIndices(st).front(), n);
@@ -55,7 +55,7 @@ TEST_F(ReviewFlow, NewPlugTakesTheStartTemperatureOfThePlugItIsPutAgainst) {
   EXPECT_DOUBLE_EQ(st.plugs[n].Temp0, 22.0);
 }
 
-TEST_F(ReviewFlow, OutletSharesAcceptFlowsShortByTheTolerance) {
+TEST_F(FlowDetails, OutletSharesAcceptFlowsShortByTheTolerance) {
   buildChain(st, {{5.0, 20.0, 0, 500000}, {5.0, 60.0, 500000, kZTop}});
   for (DirectPort& p : st.ports) p.zIn = p.zOut = -1000000;
   DirectPort& port = st.ports[0];
@@ -79,7 +79,7 @@ TEST_F(ReviewFlow, OutletSharesAcceptFlowsShortByTheTolerance) {
   EXPECT_DOUBLE_EQ(share(-0.05, 0.2 - 2e-10), 0.05 / (0.25 - 2e-10) * 1000.0);
 }
 
-TEST_F(ReviewFlow, SimilarityWithTheBottomSentinelIsRefusedAndTheWalkGoesOn) {
+TEST_F(FlowDetails, SimilarityWithTheBottomSentinelIsRefusedAndTheWalkGoesOn) {
   buildChain(st, {{1.0, 20.0, 0, 100000}, {1.0, 21.0, 100000, 200000}, {1.0, 80.0, 200000, kZTop}});
   // 20 degC lies within 300 K of the sentinel's -273.15 degC.
   cleanPlugs(st, host, 1000, kZTop, 300.0);

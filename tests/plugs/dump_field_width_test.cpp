@@ -14,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ReviewDumpTest : public ::testing::Test {
+class DumpFieldWidth : public ::testing::Test {
  protected:
   void SetUp() override {
     std::string tmpl = (fs::temp_directory_path() / "plugstore-XXXXXX").string();
@@ -35,7 +35,7 @@ class ReviewDumpTest : public ::testing::Test {
   State st;
 };
 
-TEST_F(ReviewDumpTest, FieldsFillTheirWidthExactlyBeforeTurningToAsterisks) {
+TEST_F(DumpFieldWidth, FieldsFillTheirWidthExactlyBeforeTurningToAsterisks) {
   buildChain(st, {{99999999.999, -9999.999999, 0, 500000}, {1.0, 99999.99999951, 500000, 1000000}});
   st.plugs[1].iDown = -999;
   st.plugs[1].Flow = -0.5;
