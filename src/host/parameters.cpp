@@ -38,7 +38,11 @@ constexpr int hxFirstParameter(int k) { return 86 + 19 * (k - 1); }  // k = 1 ..
 
 bool hxInletOutOfRange(const HxRecord& hx) { return hx.zInPar < 0.0 || hx.zInPar > 1.0; }
 bool hxOutletOutOfRange(const HxRecord& hx) { return hx.zOutPar < 0.0 || hx.zOutPar > 1.0; }
-bool hxEndsTooClose(const HxRecord& hx) { return std::fabs(hx.zOutPar - hx.zInPar) < 0.001; }
+// Heights typed 0.001 apart (0.029 and 0.03) differ by a hair less than 0.001
+// in binary; the round-off margin lets them pass as the exact difference does.
+bool hxEndsTooClose(const HxRecord& hx) {
+  return std::fabs(hx.zOutPar - hx.zInPar) < 0.001 - 1e-12;
+}
 
 void readHx(HxRecord& hx, HostServices& host, const double* par, int p) {
   hx.zInPar = at(par, p);

@@ -151,6 +151,10 @@ TEST_F(ParametersTest, HxHeightChecksRunAtEveryCall) {
   readParameters(st, host, par.data());
   readParameters(st, host, par.data());
   ASSERT_EQ(reported(), (std::vector<int>{106, 106}));
+  setHx(1, 0.029, 0.03, 1);  // 0.001 apart as typed, a hair less in binary
+  host.clear();
+  readParameters(st, host, par.data());
+  ASSERT_EQ(reported(), (std::vector<int>{106}));
   EXPECT_EQ(host.badParameters[0].text,
             "Outlet heights is too close to inlet height for Hx. Use a wider range of at least "
             "0.001");
