@@ -199,17 +199,21 @@ void checkProfileChain(State& st, HostServices& host) {
   const PlugTable& t = st.plugs;
   std::array<bool, kPlugRecords> seen{};
   int p = t.first();
-  // At most 399 plugs, then the top sentinel.
+  int below = kBottomSentinel;
+  // At most 399 plugs, then the top sentinel. The downward links must name
+  // the same chain: swaps and insertions follow them, and a plug whose iDown
+  // points elsewhere would tie the chain into a loop.
   for (int k = 0; k < kTopSentinel; ++k) {
     if (p == kTopSentinel) {
       if (k > 0) return;
       break;  // no plug at all
     }
     if (p <= kBottomSentinel || p > kTopSentinel || t[p].Cap <= 0.0 ||
-        seen[static_cast<std::size_t>(p)]) {
+        seen[static_cast<std::size_t>(p)] || t[p].iDown != below) {
       break;
     }
     seen[static_cast<std::size_t>(p)] = true;
+    below = p;
     p = t[p].iUp;
   }
   fatalStop(st, host, "FATAL",

@@ -159,7 +159,9 @@ TEST_F(StartProfileTest, RecordsOutOfTheTableAreReportedAndNotStored) {
 TEST_F(StartProfileTest, AProfileThatIsNoChainStopsTheRun) {
   for (const std::string& text : {rec(5, 1, 20, 0, 1, 3, 400),  // first pointer 1 is free
                                   rec(1, 1, 20, 0, 0.5, 0, 2) + rec(2, 1, 20, 0.5, 1, 1, 1),
-                                  rec(1, 0, 20, 0, 1, 0, 400), rec(1, 1, 20, 0, 1, 0, 0)}) {
+                                  rec(1, 0, 20, 0, 1, 0, 400), rec(1, 1, 20, 0, 1, 0, 0),
+                                  // upward chain fine, but plug 2 names 3 as the plug below
+                                  rec(1, 1, 20, 0, 0.5, 0, 2) + rec(2, 1, 20, 0.5, 1, 3, 400)}) {
     st = State{};
     resetTable();
     host.clear();
