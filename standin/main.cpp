@@ -1,7 +1,9 @@
 // Stand-in host: runs the host's call protocol over the component library
-// for a store at rest and prints its state at the end.
+// for a store at rest (or, with --busy, a store with two ports, a coil and a
+// heat input) and prints its state at the end; --table writes all outputs of
+// every step, one line a step, numbers separated by blanks.
 //
-//   standin_host [--lib PATH] [--hours H] [--step H]
+//   standin_host [--lib PATH] [--hours H] [--step H] [--busy] [--table FILE]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +45,40 @@ std::array<double, standin::kParameters> restingStore() {
   return p;
 }
 
+// Adds a draw-off port, a charging loop, a coil on correlations and a heat
+// input to the resting store, so that every part of the model is at work.
+void makeBusy(std::array<double, standin::kParameters>& p) {
+  auto at = [&p](int n) -> double& { return p[static_cast<std::size_t>(n - 1)]; };
+  at(21) = 0.02;  // port 1: cold in at the bottom, out at the top
+  at(22) = 0.98;
+  at(25) = 0.9;  // port 2: hot in near the top, out at 0.1, seeking its layer
+  at(26) = 0.1;
+  at(28) = 1.0;
+  at(85) = 1.0;  // one coil from 0.5 down to 0.1
+  const int b = 86;
+  at(b + 0) = 0.5;
+  at(b + 1) = 0.1;
+  at(b + 2) = 0.016;
+  at(b + 3) = 0.018;
+  at(b + 4) = 12.0;
+  at(b + 5) = 380.0;
+  at(b + 8) = 3.8;
+  at(b + 9) = 1030.0;
+  at(b + 10) = 20.0;
+  at(200) = 0.8;  // heat input A1
+}
+
+void busyInputs(double time, std::array<double, standin::kInputs>& in) {
+  const double hourOfDay = time - 24.0 * static_cast<double>(static_cast<long>(time / 24.0));
+  in[0] = 10.0;                                                   // port 1 cold water
+  in[1] = (hourOfDay > 7.0 && hourOfDay <= 7.5) ? 300.0 : 0.0;    // kg/h
+  in[3] = 45.0;                                                   // port 2 return
+  in[4] = (hourOfDay > 12.0 && hourOfDay <= 14.0) ? 200.0 : 0.0;  // kg/h
+  in[31] = 70.0;                                                  // coil inlet
+  in[32] = (hourOfDay > 9.0 && hourOfDay <= 16.0) ? 150.0 : 0.0;  // kg/h
+  in[49] = (hourOfDay > 18.0 && hourOfDay <= 19.0) ? 0.5 : 0.0;   // kW
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -51,29 +87,55 @@ int main(int argc, char** argv) {
   cfg.stop = 24.0;
   cfg.step = 0.25;
   cfg.parameters = restingStore();
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--lib") == 0) {
-      lib = argv[i + 1];
-    } else if (std::strcmp(argv[i], "--hours") == 0) {
-      cfg.stop = std::atof(argv[i + 1]);
-    } else if (std::strcmp(argv[i], "--step") == 0) {
-      cfg.step = std::atof(argv[i + 1]);
+  bool busy = false;
+  std::string tablePath;
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (std::strcmp(argv[i], "--busy") == 0) {
+      busy = true;
+    } else if (hasValue && std::strcmp(argv[i], "--table") == 0) {
+      tablePath = argv[++i];
+    } else if (hasValue && std::strcmp(argv[i], "--lib") == 0) {
+      lib = argv[++i];
+    } else if (hasValue && std::strcmp(argv[i], "--hours") == 0) {
+      cfg.stop = std::atof(argv[++i]);
+    } else if (hasValue && std::strcmp(argv[i], "--step") == 0) {
+      cfg.step = std::atof(argv[++i]);
+    } else {
+      std::fprintf(stderr, "standin_host: unknown argument %s\n", argv[i]);
+      return 2;
     }
   }
+  if (busy) makeBusy(cfg.parameters);
   standin::Component component(lib);
   if (!component.loaded()) {
     std::fprintf(stderr, "standin_host: %s\n", component.error().c_str());
     return 2;
   }
+  std::FILE* table = nullptr;
+  if (!tablePath.empty()) {
+    table = std::fopen(tablePath.c_str(), "w");
+    if (table == nullptr) {
+      std::fprintf(stderr, "standin_host: cannot write %s\n", tablePath.c_str());
+      return 2;
+    }
+  }
   std::array<double, standin::kOutputs> last{};
   standin::RunHooks hooks;
-  hooks.inputs = [](double, int, std::array<double, standin::kInputs>& in) {
+  hooks.inputs = [busy](double time, int, std::array<double, standin::kInputs>& in) {
     in[30] = 20.0;  // ambient temperature
+    if (busy) busyInputs(time, in);
   };
-  hooks.outputs = [&last](double, int, const std::array<double, standin::kOutputs>& out) {
+  hooks.outputs = [&last, table](double time, int,
+                                 const std::array<double, standin::kOutputs>& out) {
     last = out;
+    if (table == nullptr) return;
+    std::fprintf(table, "%.10g", time);
+    for (double v : out) std::fprintf(table, " %.10g", v);
+    std::fputc('\n', table);
   };
   const standin::RunResult r = standin::runSimulation(component, cfg, hooks);
+  if (table != nullptr) std::fclose(table);
   std::printf("steps %d, calls %d, messages %zu\n", r.steps, r.calls,
               standin::kernel().messages.size());
   std::printf("mean store temperature %.4f degC, stored energy %.6f MJ, loss %.6f kW\n", last[64],
