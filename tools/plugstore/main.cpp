@@ -3,6 +3,7 @@
 //   plugstore run SCENARIO.toml [-o OUT.csv] [--plot OUT.png]   simulate
 //   plugstore check SCENARIO.toml                                read and check only
 //   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
+//   (run, check and deck take -D name=value to replace a setting of the file)
 //   plugstore describe [--markdown]                              the catalog of names
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
 //
@@ -14,9 +15,11 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/initial_profile.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "standin/protocol.h"
@@ -66,6 +69,14 @@ int main(int argc, char** argv) {
   std::string library = standin::defaultComponentPath();
   bool quiet = false;
   bool unchecked = false;
+  std::vector<std::string> overrides;
+  auto defineOption = [&overrides](CLI::App* command) {
+    command
+        ->add_option("-D,--define", overrides,
+                     "name=value: a parameter, an input or simulation.KEY, replacing the "
+                     "scenario's (repeatable)")
+        ->allow_extra_args(false);
+  };
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario and write its outputs as CSV");
   run->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
@@ -75,14 +86,17 @@ int main(int argc, char** argv) {
   run->add_flag("-q,--quiet", quiet, "No progress line and no summary");
   run->add_flag("--unchecked", unchecked,
                 "Skip the runner's own parameter and input checks: the component judges");
+  defineOption(run);
 
   CLI::App* check = app.add_subcommand("check", "Read and check a scenario without running it");
   check->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
+  defineOption(check);
 
   CLI::App* deck =
       app.add_subcommand("deck", "Print the unit's block for a host input file (TYPE 8642)");
   deck->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
   deck->add_option("-o,--output", output, "File to write (default: standard output)");
+  defineOption(deck);
 
   TableChoice choice;
   bool markdown = false;
@@ -120,7 +134,7 @@ int main(int argc, char** argv) {
     }
     if (*plotCmd) return plot(csvPath, output, title);
 
-    const Scenario scenario = loadScenario(scenarioPath, !unchecked);
+    const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
     if (*check) {
       std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
                 << " output columns: fine\n";
@@ -130,6 +144,13 @@ int main(int argc, char** argv) {
       if (!writeText(output, writeDeck(scenario))) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
+      }
+      if (!scenario.initialProfile.empty()) {
+        // The host reads the profile from the folder of label 1 as well.
+        const fs::path ini = writeStartProfile(
+            scenario.label1,
+            startProfileText(profilePlugs(scenario.initialProfile, scenario.parameters)));
+        std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
       }
       return 0;
     }

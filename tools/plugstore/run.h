@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "plugstore/controllers.h"
 #include "plugstore/scenario.h"
+#include "plugstore/tapping.h"
 #include "standin/protocol.h"
 
 namespace plugstore::runner {
@@ -53,12 +55,14 @@ struct RunReport {
   std::vector<TimedMessage> messages;
   std::vector<BadParameterReport> badParameters;
   EnergyAccount account;
+  std::vector<ControllerFigures> controllers;  // in the order of the scenario
+  TappingFigures tapping;
   // 0 done; 1 stopped by a fatal message or a rejected parameter.
   [[nodiscard]] int exitStatus() const { return result.exitStatus; }
 };
 
-// Throws std::runtime_error when the library cannot be loaded or the CSV
-// file cannot be written.
+// Throws std::runtime_error when the library cannot be loaded, or the CSV
+// file or the start profile of store.initialProfile cannot be written.
 RunReport runScenario(const Scenario& scenario, const RunOptions& options);
 
 // Steps, wall time, speed, messages by severity, the energy account.
