@@ -136,6 +136,11 @@ RunResult runSimulation(Component& component, const RunConfig& config, const Run
       result.exitStatus = 1;
       return result;
     }
+    if (hooks.stop && hooks.stop()) {
+      result.interrupted = true;
+      endOfSimulation(time);
+      return result;
+    }
   }
   endOfSimulation(config.stop);
   return result;

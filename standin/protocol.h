@@ -52,6 +52,8 @@ struct RunHooks {
   std::function<void(double time, int step, std::array<double, kInputs>& inputs)> inputs;
   // Sees the outputs after the last iterative call of step k.
   std::function<void(double time, int step, const std::array<double, kOutputs>& outputs)> outputs;
+  // Asked after each completed step: true ends the simulation there.
+  std::function<bool()> stop;
 };
 
 struct RunResult {
@@ -60,6 +62,7 @@ struct RunResult {
   int calls = 0;
   bool badParameter = false;
   bool fatal = false;
+  bool interrupted = false;  // ended early at the request of the `stop` hook
 };
 
 // Version signing, start of simulation, initial call, the time steps with
