@@ -19,14 +19,9 @@ Kernel& kernel() {
   return k;
 }
 
-bool Kernel::fatalSeen() const {
-  return std::any_of(messages.begin(), messages.end(), [](const Message& m) {
-    return m.severity == "FATAL" || m.severity == "Fatal";
-  });
-}
-
 void Kernel::clearRecord() {
   messages.clear();
+  fatalCount = 0;
   badParameters.clear();
   typeckCalls = 0;
   setStorageCalls = 0;
@@ -53,6 +48,7 @@ void MESSAGES(int* errorCode, char* message, char* severity, int* unit, int* typ
     std::fprintf(stderr, "*** %-8s unit %d type %d: %s\n", m.severity.c_str(), m.unit, m.type,
                  m.text.c_str());
   }
+  if (m.severity == "FATAL" || m.severity == "Fatal") ++k.fatalCount;
   k.messages.push_back(std::move(m));
 }
 

@@ -41,8 +41,10 @@ struct Kernel {
   int typeckDerivatives = 0;
   int setStorageCalls = 0;
 
-  // true once a message of severity FATAL/Fatal arrived
-  [[nodiscard]] bool fatalSeen() const;
+  // Fatal messages (severity FATAL/Fatal), counted as they arrive: the
+  // protocol asks after every call, and the record may hold many messages.
+  int fatalCount = 0;
+  [[nodiscard]] bool fatalSeen() const { return fatalCount > 0; }
   void clearRecord();
 };
 

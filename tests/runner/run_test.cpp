@@ -156,12 +156,14 @@ TEST_F(RunTest, MessagesAreCountedBySeverityAndTimed) {
       "[inputs]\nport1.temperatureA = 99\nport1.massFlow = { schedule = [[0, 0], [0.5, 50]] }\n",
       "messages.csv");
   ASSERT_EQ(r.exitStatus(), 0);
-  std::vector<double> warned;
-  for (const TimedMessage& m : r.messages) {
-    if (m.severity == "WARNING") warned.push_back(m.time);
-  }
   // Clamped at both iterations of the two steps with flow.
-  EXPECT_EQ(warned, (std::vector<double>{0.75, 0.75, 1.0, 1.0}));
+  const auto warned = std::find_if(r.messages.begin(), r.messages.end(),
+                                   [](const MessageCount& m) { return m.severity == "WARNING"; });
+  ASSERT_NE(warned, r.messages.end());
+  EXPECT_EQ(warned->count, 4);
+  EXPECT_EQ(warned->first, 0.75);
+  EXPECT_EQ(warned->last, 1.0);
+  EXPECT_EQ(r.warnings(), 4);
   const Scenario s = parseScenario("[simulation]\nstop = 1\nstep = 0.25\n", folder / "x.toml");
   const std::string summary = summaryText(s, r);
   EXPECT_NE(summary.find("4 WARNING"), std::string::npos) << summary;
@@ -257,6 +259,38 @@ TEST_F(RunTest, ExitStatusesOfTheCommand) {
   EXPECT_EQ(exitStatusOf("check " + (folder / "fine.toml").string()), 0);
   EXPECT_EQ(exitStatusOf("deck " + (folder / "unknown.toml").string()), 2);
   EXPECT_EQ(exitStatusOf("describe --outputs"), 0);
+}
+
+TEST_F(RunTest, UntrustworthyRunsEndWithStatus3AndSayWhyLast) {
+  write("warned.toml",
+        "[simulation]\nstop = 1\n[parameters]\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+        "[inputs]\nport1.temperatureA = 99\nport1.massFlow = 50\n");
+  const std::string run = "run " + (folder / "warned.toml").string() + " -q -o " +
+                          (folder / "warned.csv").string() + " --summary " +
+                          (folder / "warned.json").string();
+  EXPECT_EQ(exitStatusOf(run + " --allow-warnings"), 0);
+  const std::string log = (folder / "warned.log").string();
+  const int status = std::system((std::string(PLUGSTORE_EXE) + " " + run + " 2>" + log).c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  std::ifstream in(log);
+  std::string line;
+  std::string last;
+  while (std::getline(in, line)) last = line;
+  EXPECT_EQ(last.rfind("plugstore: completed, results not trustworthy: 4 warnings", 0), 0u) << last;
+  std::stringstream json;
+  json << std::ifstream(folder / "warned.json").rdbuf();
+  EXPECT_NE(json.str().find("\"exitStatus\" : 3"), std::string::npos) << json.str();
+  EXPECT_NE(json.str().find("\"count\" : 4"), std::string::npos) << json.str();
+
+  // An account that leaves more than 1e-6 of its largest term unexplained.
+  RunReport r;
+  r.account.portHeat = 10.0;
+  r.account.storedChange = 10.0 - 5e-6;
+  EXPECT_EQ(judge(r, true).status, 0);
+  r.account.storedChange = 10.0 - 2e-5;
+  EXPECT_EQ(judge(r, true).status, 3);
+  EXPECT_NE(judge(r, true).reason.find("unexplained"), std::string::npos);
 }
 
 }  // namespace

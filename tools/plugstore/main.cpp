@@ -7,7 +7,8 @@
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
-// or rejected parameter), 2 a bad scenario or command line.
+// or rejected parameter), 2 a bad scenario or command line, 3 completed but
+// not trustworthy (the component warned, or the energy account does not close).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include "plugstore/describe.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/summary_json.h"
 #include "standin/protocol.h"
 
 namespace {
@@ -64,8 +66,10 @@ int main(int argc, char** argv) {
   std::string output;
   std::string plotPath;
   std::string library = standin::defaultComponentPath();
+  std::string summaryPath;
   bool quiet = false;
   bool unchecked = false;
+  bool allowWarnings = false;
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario and write its outputs as CSV");
   run->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
@@ -75,6 +79,10 @@ int main(int argc, char** argv) {
   run->add_flag("-q,--quiet", quiet, "No progress line and no summary");
   run->add_flag("--unchecked", unchecked,
                 "Skip the runner's own parameter and input checks: the component judges");
+  run->add_flag("--allow-warnings", allowWarnings,
+                "Exit with 0, not 3, when the component warned (for warnings you have judged)");
+  run->add_option("--summary", summaryPath,
+                  "Also write the summary (steps, messages, energy account) as JSON to this file");
 
   CLI::App* check = app.add_subcommand("check", "Read and check a scenario without running it");
   check->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
@@ -139,17 +147,27 @@ int main(int argc, char** argv) {
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
     options.progress = !quiet;
     const RunReport report = runScenario(scenario, options);
+    const Verdict verdict = judge(report, allowWarnings);
     if (!quiet || report.exitStatus() != 0) {
       std::cerr << summaryText(scenario, report);
       std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
                 << scenario.outputs.size() << " outputs)\n";
     }
-    if (report.exitStatus() != 0) return report.exitStatus();
-    if (!plotPath.empty()) {
-      return plot(options.csv.string(), plotPath,
-                  scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title);
+    if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {
+      std::cerr << "plugstore: cannot write " << summaryPath << "\n";
+      return kBadScenario;
     }
-    return 0;
+    if (report.exitStatus() != 0) return report.exitStatus();
+    int status = verdict.status;
+    if (!plotPath.empty()) {
+      const int plotted =
+          plot(options.csv.string(), plotPath,
+               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title);
+      if (plotted != 0 && status == 0) status = plotted;
+    }
+    // The verdict comes last, so that it is the line a user sees.
+    if (!verdict.reason.empty()) std::cerr << verdict.reason << "\n";
+    return status;
   } catch (const ScenarioError& e) {
     std::cerr << e.what() << "\n";
     return kBadScenario;
