@@ -94,7 +94,10 @@ std::string general(double v) {
 
 std::string csvHeader(const Scenario& s) {
   std::string line = "time";
-  for (int n : s.outputs) line += "," + std::string(outputEntry(n).name);
+  for (int n : s.outputs) {
+    line += ',';
+    line += outputEntry(n).name;
+  }
   return line + "\n";
 }
 
