@@ -23,18 +23,14 @@ Kernel& kernel() {
   return k;
 }
 
-bool Kernel::fatalSeen() const {
-  return std::any_of(messages.begin(), messages.end(),
-                     [](const Message& m) { return isFatal(m.severity); });
-}
-
 void UnitRecord::add(Message m) {
   fatal = fatal || isFatal(m.severity);
-  messages.push_back(std::move(m));
+  if (keepMessages) messages.push_back(std::move(m));
 }
 
 void Kernel::clearRecord() {
   messages.clear();
+  fatalCount = 0;
   badParameters.clear();
   typeckCalls = 0;
   setStorageCalls = 0;
@@ -61,6 +57,7 @@ void MESSAGES(int* errorCode, char* message, char* severity, int* unit, int* typ
     std::fprintf(stderr, "*** %-8s unit %d type %d: %s\n", m.severity.c_str(), m.unit, m.type,
                  m.text.c_str());
   }
+  if (standin::isFatal(m.severity)) ++k.fatalCount;
   if (k.current != nullptr) k.current->add(m);
   k.messages.push_back(std::move(m));
 }

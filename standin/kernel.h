@@ -26,6 +26,9 @@ struct UnitRecord {
   std::vector<Message> messages;
   std::vector<BadParameter> badParameters;
   bool fatal = false;  // a message of severity FATAL/Fatal arrived
+  // Off: messages are only looked at for `fatal`, not kept (for callers that
+  // read the kernel's own record).
+  bool keepMessages = true;
 
   void add(Message m);
 };
@@ -55,8 +58,10 @@ struct Kernel {
   UnitRecord* current = nullptr;
   const std::string* currentLabel = nullptr;
 
-  // true once a message of severity FATAL/Fatal arrived
-  [[nodiscard]] bool fatalSeen() const;
+  // Fatal messages (severity FATAL/Fatal), counted as they arrive: the
+  // protocol asks after every call, and the record may hold many messages.
+  int fatalCount = 0;
+  [[nodiscard]] bool fatalSeen() const { return fatalCount > 0; }
   void clearRecord();
 };
 

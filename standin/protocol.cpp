@@ -113,7 +113,7 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
     return std::any_of(deck.begin(), deck.end(),
                        [](const DeckUnit& d) { return d.unit->record().fatal; });
   };
-  auto stop = [&](double time) {
+  auto endAfterFault = [&](double time) {
     result.fatal = fatal();
     result.badParameter = std::any_of(deck.begin(), deck.end(), [](const DeckUnit& d) {
       return !d.unit->record().badParameters.empty();
@@ -129,7 +129,7 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
   const bool rejected = std::any_of(deck.begin(), deck.end(), [](const DeckUnit& d) {
     return !d.unit->record().badParameters.empty();
   });
-  if (rejected || fatal()) return stop(times.start);
+  if (rejected || fatal()) return endAfterFault(times.start);
 
   const long steps = std::lround((times.stop - times.start) / times.step);
   for (long s = 1; s <= steps; ++s) {
@@ -141,15 +141,21 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
     for (int it = 0; it < times.iterations; ++it) {
       clock.iteration = it;
       callAll(time, it, 0, 0);
-      if (fatal()) return stop(time);
+      if (fatal()) return endAfterFault(time);
     }
-    clock.iteration = 0;
     for (std::size_t u = 0; u < deck.size(); ++u) {
       if (deck[u].hooks.outputs) deck[u].hooks.outputs(time, step, arrays[u].out);
     }
     callAll(time, 0, 0, 1);
     result.steps = step;
-    if (fatal()) return stop(time);
+    if (fatal()) return endAfterFault(time);
+    const bool asked = std::any_of(
+        deck.begin(), deck.end(), [](const DeckUnit& d) { return d.hooks.stop && d.hooks.stop(); });
+    if (asked) {
+      result.interrupted = true;
+      callAll(time, 0, -1, 0);
+      return result;
+    }
   }
   callAll(times.stop, 0, -1, 0);
   return result;
@@ -157,6 +163,7 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
 
 RunResult runSimulation(Component& component, const RunConfig& config, const RunHooks& hooks) {
   LibraryUnit unit(component, config.label1);
+  unit.record().keepMessages = false;  // the kernel's record has them
   std::vector<DeckUnit> deck{{&unit, config.unit, config.parameters, hooks}};
   return runDeck(deck, config);
 }

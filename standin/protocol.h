@@ -54,7 +54,8 @@ class Unit {
   virtual ~Unit() = default;
   virtual int call(const HostClock& clock, double time, double* xin, double* out, double* par,
                    int* info) = 0;
-  [[nodiscard]] virtual const UnitRecord& record() const = 0;
+  // What the unit reported; a caller may empty it as it reads it.
+  [[nodiscard]] virtual UnitRecord& record() = 0;
 };
 
 // A unit served by a loaded component library through the process's
@@ -65,7 +66,7 @@ class LibraryUnit final : public Unit {
       : component_(component), label1_(std::move(label1)) {}
   int call(const HostClock& clock, double time, double* xin, double* out, double* par,
            int* info) override;
-  [[nodiscard]] const UnitRecord& record() const override { return record_; }
+  [[nodiscard]] UnitRecord& record() override { return record_; }
 
  private:
   Component& component_;
@@ -78,6 +79,8 @@ struct RunHooks {
   std::function<void(double time, int step, std::array<double, kInputs>& inputs)> inputs;
   // Sees the outputs after the last iterative call of step k.
   std::function<void(double time, int step, const std::array<double, kOutputs>& outputs)> outputs;
+  // Asked after each completed step: true ends the simulation there.
+  std::function<bool()> stop;
 };
 
 // The time grid of a simulation.
@@ -102,16 +105,19 @@ struct RunResult {
   int calls = 0;       // calls of all units
   bool badParameter = false;
   bool fatal = false;
+  bool interrupted = false;  // ended early at the request of the `stop` hook
 };
 
 // Every phase of the protocol calls every unit, one after the other in the
 // deck's order: version signing, start of simulation, initial call, per
 // time step the iterative calls (inputs set before them, outputs seen after
 // them) and the end-of-step calls, end of simulation. A fatal message or a
-// rejected parameter of any unit ends the simulation for all.
+// rejected parameter of any unit ends the simulation for all, and so does
+// the `stop` hook of any unit after a completed step.
 RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times);
 
-// One unit of the library: the deck of one.
+// One unit of the library: the deck of one, its messages in the kernel's
+// record.
 struct RunConfig : SimulationTimes {
   int unit = 1;
   std::string label1;  // folder of startProfile.ini and dumps

@@ -36,8 +36,8 @@ fi
 # ---------------------------------------------------------------- cross build
 toolchain=()  # read at the first configuration only
 [ -f "$BUILD/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake)
-cmake -S . -B "$BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DPLUGSTORE_TESTS=OFF \
-  -DPLUGSTORE_BENCHMARKS=OFF -DPLUGSTORE_HOST_KERNEL_DLL="$KERNEL_DLL" >/dev/null
+cmake -S . -B "$BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DPLUGSTORE_WERROR=ON \
+  -DPLUGSTORE_TESTS=OFF -DPLUGSTORE_BENCHMARKS=OFF -DPLUGSTORE_HOST_KERNEL_DLL="$KERNEL_DLL" >/dev/null
 targets=(type8642)
 [ "$RUN_WINE" = 1 ] && targets+=(standin_host)
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}" >/dev/null
