@@ -10,9 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "plugstore/names.h"
@@ -63,12 +65,14 @@ class RunTest : public ::testing::Test {
   void write(const std::string& name, const std::string& text) const {
     std::ofstream(folder / name) << text;
   }
-  RunReport run(const std::string& text, const std::string& csvName, bool checks = true) {
+  RunReport run(const std::string& text, const std::string& csvName, bool checks = true,
+                std::function<int()> stopSignal = {}) {
     const Scenario s = parseScenario(text, folder / "case.toml", checks);
     RunOptions options;
     options.library = PLUGSTORE_COMPONENT;
     options.csv = folder / csvName;
     options.progress = false;
+    options.stopSignal = std::move(stopSignal);
     return runScenario(s, options);
   }
   void TearDown() override {
@@ -276,12 +280,14 @@ TEST_F(RunTest, MessagesAreCountedBySeverityAndTimed) {
       "[inputs]\nport1.temperatureA = 99\nport1.massFlow = { schedule = [[0, 0], [0.5, 50]] }\n",
       "messages.csv");
   ASSERT_EQ(r.exitStatus(), 0);
-  std::vector<double> warned;
-  for (const TimedMessage& m : r.messages) {
-    if (m.severity == "WARNING") warned.push_back(m.time);
-  }
   // Clamped at both iterations of the two steps with flow.
-  EXPECT_EQ(warned, (std::vector<double>{0.75, 0.75, 1.0, 1.0}));
+  const auto warned = std::find_if(r.messages.begin(), r.messages.end(),
+                                   [](const MessageCount& m) { return m.severity == "WARNING"; });
+  ASSERT_NE(warned, r.messages.end());
+  EXPECT_EQ(warned->count, 4);
+  EXPECT_EQ(warned->first, 0.75);
+  EXPECT_EQ(warned->last, 1.0);
+  EXPECT_EQ(r.warnings(), 4);
   const Scenario s = parseScenario("[simulation]\nstop = 1\nstep = 0.25\n", folder / "x.toml");
   const std::string summary = summaryText(s, r);
   EXPECT_NE(summary.find("4 WARNING"), std::string::npos) << summary;
@@ -351,6 +357,29 @@ TEST_F(RunTest, ExamplesMatchTheirReferenceOutputs) {
   EXPECT_GE(checked, 3);
 }
 
+TEST_F(RunTest, StoppedRunsKeepTheirCompleteRowsAndFailedOnesLeaveTheFileAlone) {
+  write("kept.csv", "earlier results\n");
+  const RunReport rejected =
+      run("[parameters]\nport1 = { heightA = 0.5, heightB = 1.0 }\n", "kept.csv", false);
+  EXPECT_EQ(rejected.exitStatus(), 1);
+  std::stringstream kept;
+  kept << std::ifstream(folder / "kept.csv").rdbuf();
+  EXPECT_EQ(kept.str(), "earlier results\n");
+
+  int asked = 0;
+  const RunReport stopped = run("[simulation]\nstop = 10\n[outputs]\ncolumns = \"all\"\n",
+                                "kept.csv", true, [&asked] { return ++asked == 3 ? SIGINT : 0; });
+  EXPECT_EQ(stopped.exitStatus(), 128 + SIGINT);
+  EXPECT_EQ(stopped.result.steps, 3);
+  const Csv out = readCsv(folder / "kept.csv");
+  ASSERT_EQ(out.rows.size(), 3u);
+  for (const auto& row : out.rows) EXPECT_EQ(row.size(), out.header.size());
+  // Nothing is left under a temporary name.
+  for (const auto& f : fs::directory_iterator(folder)) {
+    EXPECT_NE(f.path().extension().string(), ".part") << f.path();
+  }
+}
+
 int exitStatusOf(const std::string& arguments) {
   const std::string command = std::string(PLUGSTORE_EXE) + " " + arguments + " >/dev/null 2>&1";
   const int status = std::system(command.c_str());
@@ -377,6 +406,38 @@ TEST_F(RunTest, ExitStatusesOfTheCommand) {
   EXPECT_EQ(exitStatusOf("check " + (folder / "fine.toml").string()), 0);
   EXPECT_EQ(exitStatusOf("deck " + (folder / "unknown.toml").string()), 2);
   EXPECT_EQ(exitStatusOf("describe --outputs"), 0);
+}
+
+TEST_F(RunTest, UntrustworthyRunsEndWithStatus3AndSayWhyLast) {
+  write("warned.toml",
+        "[simulation]\nstop = 1\n[parameters]\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+        "[inputs]\nport1.temperatureA = 99\nport1.massFlow = 50\n");
+  const std::string run = "run " + (folder / "warned.toml").string() + " -q -o " +
+                          (folder / "warned.csv").string() + " --summary " +
+                          (folder / "warned.json").string();
+  EXPECT_EQ(exitStatusOf(run + " --allow-warnings"), 0);
+  const std::string log = (folder / "warned.log").string();
+  const int status = std::system((std::string(PLUGSTORE_EXE) + " " + run + " 2>" + log).c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  std::ifstream in(log);
+  std::string line;
+  std::string last;
+  while (std::getline(in, line)) last = line;
+  EXPECT_EQ(last.rfind("plugstore: completed, results not trustworthy: 4 warnings", 0), 0u) << last;
+  std::stringstream json;
+  json << std::ifstream(folder / "warned.json").rdbuf();
+  EXPECT_NE(json.str().find("\"exitStatus\" : 3"), std::string::npos) << json.str();
+  EXPECT_NE(json.str().find("\"count\" : 4"), std::string::npos) << json.str();
+
+  // An account that leaves more than 1e-6 of its largest term unexplained.
+  RunReport r;
+  r.account.portHeat = 10.0;
+  r.account.storedChange = 10.0 - 5e-6;
+  EXPECT_EQ(judge(r, true).status, 0);
+  r.account.storedChange = 10.0 - 2e-5;
+  EXPECT_EQ(judge(r, true).status, 3);
+  EXPECT_NE(judge(r, true).reason.find("unexplained"), std::string::npos);
 }
 
 }  // namespace

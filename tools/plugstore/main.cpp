@@ -8,20 +8,23 @@
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
-// or rejected parameter), 2 a bad scenario or command line.
+// or rejected parameter), 2 a bad scenario or command line, 3 completed but
+// not trustworthy (the component warned, or the energy account does not close).
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/summary_json.h"
 #include "standin/protocol.h"
 
 namespace {
@@ -52,9 +55,20 @@ bool writeText(const std::string& path, const std::string& text) {
     std::cout << text;
     return static_cast<bool>(std::cout);
   }
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  return static_cast<bool>(out);
+  return writeFileAtomically(path, text);
+}
+
+// SIGINT and SIGTERM end a run after the step under way, so that its files
+// keep complete rows; a second one ends the process at once.
+volatile std::sig_atomic_t stopRequest = 0;
+extern "C" void requestStop(int signal) { stopRequest = signal; }
+void stopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = requestStop;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -67,8 +81,10 @@ int main(int argc, char** argv) {
   std::string output;
   std::string plotPath;
   std::string library = standin::defaultComponentPath();
+  std::string summaryPath;
   bool quiet = false;
   bool unchecked = false;
+  bool allowWarnings = false;
   std::vector<std::string> overrides;
   auto defineOption = [&overrides](CLI::App* command) {
     command
@@ -86,6 +102,10 @@ int main(int argc, char** argv) {
   run->add_flag("-q,--quiet", quiet, "No progress line and no summary");
   run->add_flag("--unchecked", unchecked,
                 "Skip the runner's own parameter and input checks: the component judges");
+  run->add_flag("--allow-warnings", allowWarnings,
+                "Exit with 0, not 3, when the component warned (for warnings you have judged)");
+  run->add_option("--summary", summaryPath,
+                  "Also write the summary (steps, messages, energy account) as JSON to this file");
   defineOption(run);
 
   CLI::App* check = app.add_subcommand("check", "Read and check a scenario without running it");
@@ -159,18 +179,36 @@ int main(int argc, char** argv) {
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
     options.progress = !quiet;
+    options.stopSignal = []() { return static_cast<int>(stopRequest); };
+    stopOnSignals();
     const RunReport report = runScenario(scenario, options);
+    const Verdict verdict = judge(report, allowWarnings);
     if (!quiet || report.exitStatus() != 0) {
       std::cerr << summaryText(scenario, report);
-      std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
-                << scenario.outputs.size() << " outputs)\n";
+      if (!report.csvWritten) {
+        std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
+      } else {
+        std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
+                  << scenario.outputs.size() << " outputs"
+                  << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
+                  << ")\n";
+      }
+    }
+    if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {
+      std::cerr << "plugstore: cannot write " << summaryPath << "\n";
+      return kBadScenario;
     }
     if (report.exitStatus() != 0) return report.exitStatus();
+    int status = verdict.status;
     if (!plotPath.empty()) {
-      return plot(options.csv.string(), plotPath,
-                  scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title);
+      const int plotted =
+          plot(options.csv.string(), plotPath,
+               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title);
+      if (plotted != 0 && status == 0) status = plotted;
     }
-    return 0;
+    // The verdict comes last, so that it is the line a user sees.
+    if (!verdict.reason.empty()) std::cerr << verdict.reason << "\n";
+    return status;
   } catch (const ScenarioError& e) {
     std::cerr << e.what() << "\n";
     return kBadScenario;
