@@ -3,9 +3,10 @@
 //   plugstore run SCENARIO.toml [-o OUT.csv] [--plot OUT.png]   simulate
 //   plugstore check SCENARIO.toml                                read and check only
 //   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
-//   (run, check and deck take -D name=value to replace a setting of the file)
 //   plugstore describe [--markdown]                              the catalog of names
+//   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
+//   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
@@ -22,6 +23,7 @@
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
 #include "plugstore/initial_profile.h"
+#include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "plugstore/summary_json.h"
@@ -130,6 +132,10 @@ int main(int argc, char** argv) {
   describe->add_flag("--inputs", onlyInputs, "Only the inputs");
   describe->add_flag("--outputs", onlyOutputs, "Only the outputs");
 
+  CLI::App* proforma = app.add_subcommand(
+      "proforma", "Write the component's proforma, the XML the host's studio places it from");
+  proforma->add_option("-o,--output", output, "File to write (default: standard output)");
+
   std::string csvPath;
   std::string title;
   CLI::App* plotCmd = app.add_subcommand("plot", "Draw a run's CSV into a PNG picture");
@@ -150,6 +156,13 @@ int main(int argc, char** argv) {
         choice = {onlyParameters, onlyInputs, onlyOutputs};
       }
       std::cout << (markdown ? describeMarkdown() : describeText(choice));
+      return 0;
+    }
+    if (*proforma) {
+      if (!writeText(output, proformaXml())) {
+        std::cerr << "plugstore: cannot write " << output << "\n";
+        return kBadScenario;
+      }
       return 0;
     }
     if (*plotCmd) return plot(csvPath, output, title);
