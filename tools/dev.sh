@@ -25,7 +25,7 @@ deps() {
 build() {  # build DIR [cmake options...]
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUGSTORE_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
 

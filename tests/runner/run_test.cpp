@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "plugstore/names.h"
@@ -62,12 +64,14 @@ class RunTest : public ::testing::Test {
   void write(const std::string& name, const std::string& text) const {
     std::ofstream(folder / name) << text;
   }
-  RunReport run(const std::string& text, const std::string& csvName, bool checks = true) {
+  RunReport run(const std::string& text, const std::string& csvName, bool checks = true,
+                std::function<int()> stopSignal = {}) {
     const Scenario s = parseScenario(text, folder / "case.toml", checks);
     RunOptions options;
     options.library = PLUGSTORE_COMPONENT;
     options.csv = folder / csvName;
     options.progress = false;
+    options.stopSignal = std::move(stopSignal);
     return runScenario(s, options);
   }
   void TearDown() override {
@@ -231,6 +235,29 @@ TEST_F(RunTest, ExamplesMatchTheirReferenceOutputs) {
     ++checked;
   }
   EXPECT_GE(checked, 3);
+}
+
+TEST_F(RunTest, StoppedRunsKeepTheirCompleteRowsAndFailedOnesLeaveTheFileAlone) {
+  write("kept.csv", "earlier results\n");
+  const RunReport rejected =
+      run("[parameters]\nport1 = { heightA = 0.5, heightB = 1.0 }\n", "kept.csv", false);
+  EXPECT_EQ(rejected.exitStatus(), 1);
+  std::stringstream kept;
+  kept << std::ifstream(folder / "kept.csv").rdbuf();
+  EXPECT_EQ(kept.str(), "earlier results\n");
+
+  int asked = 0;
+  const RunReport stopped = run("[simulation]\nstop = 10\n[outputs]\ncolumns = \"all\"\n",
+                                "kept.csv", true, [&asked] { return ++asked == 3 ? SIGINT : 0; });
+  EXPECT_EQ(stopped.exitStatus(), 128 + SIGINT);
+  EXPECT_EQ(stopped.result.steps, 3);
+  const Csv out = readCsv(folder / "kept.csv");
+  ASSERT_EQ(out.rows.size(), 3u);
+  for (const auto& row : out.rows) EXPECT_EQ(row.size(), out.header.size());
+  // Nothing is left under a temporary name.
+  for (const auto& f : fs::directory_iterator(folder)) {
+    EXPECT_NE(f.path().extension().string(), ".part") << f.path();
+  }
 }
 
 int exitStatusOf(const std::string& arguments) {

@@ -10,12 +10,13 @@
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
 // not trustworthy (the component warned, or the energy account does not close).
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <string>
 
+#include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
 #include "plugstore/run.h"
@@ -51,9 +52,20 @@ bool writeText(const std::string& path, const std::string& text) {
     std::cout << text;
     return static_cast<bool>(std::cout);
   }
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  return static_cast<bool>(out);
+  return writeFileAtomically(path, text);
+}
+
+// SIGINT and SIGTERM end a run after the step under way, so that its files
+// keep complete rows; a second one ends the process at once.
+volatile std::sig_atomic_t stopRequest = 0;
+extern "C" void requestStop(int signal) { stopRequest = signal; }
+void stopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = requestStop;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -146,12 +158,20 @@ int main(int argc, char** argv) {
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
     options.progress = !quiet;
+    options.stopSignal = []() { return static_cast<int>(stopRequest); };
+    stopOnSignals();
     const RunReport report = runScenario(scenario, options);
     const Verdict verdict = judge(report, allowWarnings);
     if (!quiet || report.exitStatus() != 0) {
       std::cerr << summaryText(scenario, report);
-      std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
-                << scenario.outputs.size() << " outputs)\n";
+      if (!report.csvWritten) {
+        std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
+      } else {
+        std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
+                  << scenario.outputs.size() << " outputs"
+                  << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
+                  << ")\n";
+      }
     }
     if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {
       std::cerr << "plugstore: cannot write " << summaryPath << "\n";

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <map>
-#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "plugstore/atomic_file.h"
 #include "plugstore/names.h"
 #include "standin/kernel.h"
 
@@ -19,12 +21,6 @@ namespace plugstore::runner {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
 
 // Output numbers of the energy terms, 0-based.
 struct Terms {
@@ -82,6 +78,12 @@ std::string hours(double v) {
   return buf;
 }
 
+std::string signalName(int signal) {
+  if (signal == SIGINT) return "SIGINT";
+  if (signal == SIGTERM) return "SIGTERM";
+  return "signal " + std::to_string(signal);
+}
+
 std::string general(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.4g", v);
@@ -92,7 +94,10 @@ std::string general(double v) {
 
 std::string csvHeader(const Scenario& s) {
   std::string line = "time";
-  for (int n : s.outputs) line += "," + std::string(outputEntry(n).name);
+  for (int n : s.outputs) {
+    line += ',';
+    line += outputEntry(n).name;
+  }
   return line + "\n";
 }
 
@@ -100,11 +105,15 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   standin::Component component(options.library);
   if (!component.loaded()) throw std::runtime_error(component.error());
 
-  std::unique_ptr<std::FILE, FileCloser> csv;
+  // Rows go to a temporary file that takes the final name at the end: a run
+  // stopped early keeps its completed rows, one that fails at the start
+  // leaves an existing file alone.
+  std::optional<AtomicFile> csvFile;
+  std::FILE* csv = nullptr;
   if (!options.csv.empty()) {
-    csv.reset(std::fopen(options.csv.string().c_str(), "w"));
-    if (!csv) throw std::runtime_error("cannot write " + options.csv.string());
-    std::fputs(csvHeader(s).c_str(), csv.get());
+    csvFile.emplace(options.csv);
+    csv = csvFile->get();
+    std::fputs(csvHeader(s).c_str(), csv);
   }
 
   standin::Kernel& k = standin::kernel();
@@ -159,12 +168,10 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
       acc.maxAbsBalance = std::abs(out[terms.balance]);
       acc.maxAbsBalanceTime = time;
     }
-    if (csv) {
-      std::fprintf(csv.get(), "%.10g", time);
-      for (int n : s.outputs) {
-        std::fprintf(csv.get(), ",%.9g", out[static_cast<std::size_t>(n - 1)]);
-      }
-      std::fputc('\n', csv.get());
+    if (csv != nullptr) {
+      std::fprintf(csv, "%.10g", time);
+      for (int n : s.outputs) std::fprintf(csv, ",%.9g", out[static_cast<std::size_t>(n - 1)]);
+      std::fputc('\n', csv);
     }
     if (!options.progress) return;
     const auto now = Clock::now();
@@ -179,6 +186,13 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     std::fflush(stderr);
   };
 
+  if (options.stopSignal) {
+    hooks.stop = [&]() {
+      report.stopSignal = options.stopSignal();
+      return report.stopSignal != 0;
+    };
+  }
+
   report.result = standin::runSimulation(component, cfg, hooks);
   // A fatal stop ends the step it happened in before its outputs are seen.
   const bool cutShort = report.result.fatal && report.result.steps < steps;
@@ -188,8 +202,9 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   for (const standin::BadParameter& b : k.badParameters) {
     report.badParameters.push_back({b.number, b.severity, b.text});
   }
-  if (csv && std::fflush(csv.get()) != 0) {
-    throw std::runtime_error("cannot write " + options.csv.string());
+  if (csvFile && report.result.steps > 0) {
+    csvFile->commit();
+    report.csvWritten = true;
   }
   return report;
 }
@@ -275,6 +290,10 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
   if (r.result.fatal) {
     o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +
          " h\n";
+  }
+  if (r.stopSignal != 0) {
+    o += "stopped by " + signalName(r.stopSignal) + " after " + hours(r.lastTime) + " h of " +
+         formatNumber(s.stop) + " h\n";
   }
   return o;
 }
