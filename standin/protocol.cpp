@@ -107,6 +107,23 @@ RunResult runSimulation(Component& component, const RunConfig& config, const Run
     return result;
   }
 
+  if (hooks.initialState) {
+    const std::array<double, kOutputs> kept = out;
+    xin = config.initialInputs;
+    k.timeStep = kProbeStep;
+    info.fill(0);
+    call(config.start + kProbeStep);
+    k.timeStep = config.step;
+    if (!stopped()) hooks.initialState(out);
+    out = kept;
+    if (stopped()) {
+      result.fatal = true;
+      endOfSimulation(config.start);
+      result.exitStatus = 1;
+      return result;
+    }
+  }
+
   const long steps = std::lround((config.stop - config.start) / config.step);
   for (long s = 1; s <= steps; ++s) {
     const double time = config.start + static_cast<double>(s) * config.step;

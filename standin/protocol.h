@@ -45,13 +45,23 @@ struct RunConfig {
   int unit = 1;
   std::string label1;  // folder of startProfile.ini and dumps
   std::array<double, kParameters> parameters{};
+  // Inputs of the call that shows the initial state (RunHooks::initialState).
+  std::array<double, kInputs> initialInputs{};
 };
+
+// Length of the step of the call that shows the initial state, h.
+inline constexpr double kProbeStep = 1e-6;
 
 struct RunHooks {
   // Fills the inputs for the iterative calls at `time` of step k (1 ... N).
   std::function<void(double time, int step, std::array<double, kInputs>& inputs)> inputs;
   // Sees the outputs after the last iterative call of step k.
   std::function<void(double time, int step, const std::array<double, kOutputs>& outputs)> outputs;
+  // Sees the state the store starts from: the outputs of one iterative call
+  // over a vanishing step (kProbeStep) at the start, with the config's
+  // initialInputs. No end-of-step call follows, so the first step starts
+  // from the same state as without it; the output array is put back.
+  std::function<void(const std::array<double, kOutputs>& outputs)> initialState;
   // Asked after each completed step: true ends the simulation there.
   std::function<bool()> stop;
 };

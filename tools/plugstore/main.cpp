@@ -22,6 +22,7 @@
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "plugstore/summary_json.h"
+#include "plugstore/totals.h"
 #include "standin/protocol.h"
 
 namespace {
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool unchecked = false;
   bool allowWarnings = false;
+  bool units = false;
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario and write its outputs as CSV");
   run->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
@@ -93,6 +95,7 @@ int main(int argc, char** argv) {
                 "Skip the runner's own parameter and input checks: the component judges");
   run->add_flag("--allow-warnings", allowWarnings,
                 "Exit with 0, not 3, when the component warned (for warnings you have judged)");
+  run->add_flag("--units", units, "A second header row with the unit of each column");
   run->add_option("--summary", summaryPath,
                   "Also write the summary (steps, messages, energy account) as JSON to this file");
 
@@ -157,6 +160,7 @@ int main(int argc, char** argv) {
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
+    options.units = units;
     options.progress = !quiet;
     options.stopSignal = []() { return static_cast<int>(stopRequest); };
     stopOnSignals();
@@ -167,10 +171,14 @@ int main(int argc, char** argv) {
       if (!report.csvWritten) {
         std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
       } else {
-        std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
+        std::cerr << "wrote " << options.csv.string() << " (" << report.csvRows << " rows, "
                   << scenario.outputs.size() << " outputs"
                   << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
                   << ")\n";
+        if (!report.totals.empty()) {
+          std::cerr << "wrote " << report.totals.string() << " (" << report.totalsRows << " "
+                    << periodName(scenario.totals) << " rows)\n";
+        }
       }
     }
     if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {

@@ -146,6 +146,7 @@ class Parser {
   void inputs(const toml::table& t, Scenario& s);
   void series(const toml::node& n, Scenario& s);
   void outputs(const toml::table& t, Scenario& s);
+  void names(const toml::table& t, Scenario& s);
   void setInput(Scenario& s, const std::string& name, const toml::source_region& where,
                 InputSource source);
   std::shared_ptr<const Schedule> inlineSchedule(const toml::table& t, const std::string& name,
@@ -175,8 +176,9 @@ void flatten(const toml::table& t, const std::string& prefix, Visit&& visit, Sto
 // ---------------------------------------------------------------- sections
 
 Scenario Parser::run(const toml::table& root, bool checks) {
-  onlyKeys(root, "the scenario",
-           {"title", "description", "simulation", "parameters", "inputs", "series", "outputs"});
+  onlyKeys(
+      root, "the scenario",
+      {"title", "description", "simulation", "parameters", "inputs", "series", "outputs", "names"});
   Scenario s;
   s.file = file_;
   s.label1 = folder_.string();
@@ -203,6 +205,7 @@ Scenario Parser::run(const toml::table& root, bool checks) {
   if (const toml::node* n = root.get("inputs")) inputs(table(*n, "[inputs]"), s);
   if (const toml::node* n = root.get("series")) series(*n, s);
   if (const toml::node* n = root.get("outputs")) outputs(table(*n, "[outputs]"), s);
+  if (const toml::node* n = root.get("names")) names(table(*n, "[names]"), s);
   if (checks) check(s);
   return s;
 }
@@ -533,7 +536,31 @@ void Parser::series(const toml::node& n, Scenario& s) {
 // ---------------------------------------------------------------- outputs
 
 void Parser::outputs(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[outputs]", {"columns"});
+  onlyKeys(t, "[outputs]", {"columns", "interval", "totals", "initialRow"});
+  if (const toml::node* n = t.get("interval")) {
+    s.interval = number(*n, "interval");
+    const double steps = s.interval / s.step;
+    if (!(steps >= 0.5) || std::abs(steps - std::round(steps)) > 1e-6 * steps) {
+      fail(n->source(), "interval must be a whole number of steps of " + formatNumber(s.step) +
+                            " h, not " + formatNumber(s.interval) + " h");
+    }
+  }
+  if (const toml::node* n = t.get("totals")) {
+    const std::string p = string(*n, "totals");
+    if (p == "daily") {
+      s.totals = Period::daily;
+    } else if (p == "monthly") {
+      s.totals = Period::monthly;
+    } else if (p == "yearly") {
+      s.totals = Period::yearly;
+    } else {
+      fail(n->source(), "totals must be \"daily\", \"monthly\" or \"yearly\", not \"" + p + "\"");
+    }
+  }
+  if (const toml::node* n = t.get("initialRow")) {
+    if (!n->is_boolean()) fail(n->source(), "initialRow must be true or false");
+    s.initialRow = *n->value<bool>();
+  }
   const toml::node* c = t.get("columns");
   if (c == nullptr) return;
   if (c->is_string() && *c->value<std::string>() == "all") return;
@@ -560,6 +587,24 @@ void Parser::outputs(const toml::table& t, Scenario& s) {
     }
   }
   if (s.outputs.empty()) fail(c->source(), "columns names no output");
+}
+
+void Parser::names(const toml::table& t, Scenario& s) {
+  std::vector<std::string> known;
+  for (int d = 1; d <= kNumPorts; ++d) known.push_back(indexed("port", d, ""));
+  for (int k = 1; k <= kMaxHx; ++k) known.push_back(indexed("hx", k, ""));
+  for (const char* bank : {"heatA", "heatB"}) {
+    for (int i = 1; i <= kNumHeatInputs; ++i) known.push_back(indexed(bank, i, ""));
+  }
+  for (auto&& [key, node] : t) {
+    const std::string k(key.str());
+    if (std::find(known.begin(), known.end(), k) == known.end()) {
+      fail(key.source(), "unknown key '" + k +
+                             "' in [names]: ports, heat exchangers and heat inputs are named "
+                             "(port1 ... port10, hx1 ... hx6, heatA1 ... heatB10)");
+    }
+    s.names[k] = string(node, k);
+  }
 }
 
 // ---------------------------------------------------------------- checks

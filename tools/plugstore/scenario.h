@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -54,6 +55,10 @@ struct InputSource {
   }
 };
 
+// Periods of the host's clock for the totals: simulation time is the hour of
+// a non-leap year (t = 0 is 1 January, 0 h).
+enum class Period { none, daily, monthly, yearly };
+
 struct Scenario {
   std::filesystem::path file;
   std::string title;
@@ -70,6 +75,11 @@ struct Scenario {
   std::array<Place, kNumParameters> parameterPlace{};  // line 0: default value
   std::array<InputSource, kNumInputs> inputs{};
   std::vector<int> outputs;  // output numbers in the order of the CSV columns
+  double interval = 0.0;     // h: a row of means per interval; 0: a row per step
+  Period totals = Period::none;
+  bool initialRow = false;  // a first row with the state the store starts from
+  // Names users give to ports, heat exchangers and heat inputs: "port1" -> "DHW".
+  std::map<std::string, std::string> names;
 
   [[nodiscard]] int steps() const;
 };
