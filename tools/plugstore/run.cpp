@@ -133,10 +133,10 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   };
   if (s.initialRow && rows) {
     // The store at rest: the first step's inputs without flows or heat.
-    for (std::size_t i = 0; i < cfg.initialInputs.size(); ++i) {
+    for (std::size_t i = 0; i < hooks.initialInputs.size(); ++i) {
       const std::string_view name = inputEntry(static_cast<int>(i) + 1).name;
       const bool drive = name.ends_with(".massFlow") || name.ends_with(".power");
-      cfg.initialInputs[i] = drive ? 0.0 : s.inputs[i].over(s.start, s.start + s.step);
+      hooks.initialInputs[i] = drive ? 0.0 : s.inputs[i].over(s.start, s.start + s.step);
     }
     hooks.initialState = [&](const std::array<double, standin::kOutputs>& out) {
       rows->initial(s.start, out);
