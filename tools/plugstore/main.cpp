@@ -4,6 +4,7 @@
 //   plugstore check SCENARIO.toml                                read and check only
 //   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
 //   plugstore describe [--markdown]                              the catalog of names
+//   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -19,6 +20,7 @@
 #include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "plugstore/summary_json.h"
@@ -119,6 +121,10 @@ int main(int argc, char** argv) {
   describe->add_flag("--inputs", onlyInputs, "Only the inputs");
   describe->add_flag("--outputs", onlyOutputs, "Only the outputs");
 
+  CLI::App* proforma = app.add_subcommand(
+      "proforma", "Write the component's proforma, the XML the host's studio places it from");
+  proforma->add_option("-o,--output", output, "File to write (default: standard output)");
+
   std::string csvPath;
   std::string title;
   CLI::App* plotCmd = app.add_subcommand("plot", "Draw a run's CSV into a PNG picture");
@@ -139,6 +145,13 @@ int main(int argc, char** argv) {
         choice = {onlyParameters, onlyInputs, onlyOutputs};
       }
       std::cout << (markdown ? describeMarkdown() : describeText(choice));
+      return 0;
+    }
+    if (*proforma) {
+      if (!writeText(output, proformaXml())) {
+        std::cerr << "plugstore: cannot write " << output << "\n";
+        return kBadScenario;
+      }
       return 0;
     }
     if (*plotCmd) return plot(csvPath, output, title);
