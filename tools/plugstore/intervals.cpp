@@ -9,23 +9,17 @@ namespace plugstore::runner {
 
 std::string csvHeader(const Scenario& s, bool units) {
   std::string line = "time";
-  for (int n : s.outputs) {
-    line += ',';
-    line += outputEntry(n).name;
-  }
+  for (int n : s.outputs) line += "," + columnName(s, n);
   line += '\n';
   if (!units) return line;
   line += "h";
-  for (int n : s.outputs) {
-    const std::string_view unit = outputEntry(n).unit;
-    line += ',';
-    line += unit.empty() ? "-" : unit;
-  }
+  for (int n : s.outputs) line += "," + columnUnit(s, n);
   return line + "\n";
 }
 
 IntervalRows::IntervalRows(const Scenario& s, std::FILE* csv, bool units) : csv_(csv) {
   for (int n : s.outputs) columns_.push_back(static_cast<std::size_t>(n - 1));
+  values_.assign(standin::kOutputs + runnerColumns(s).size(), 0.0);
   if (s.interval > 0.0) stepsPerRow_ = static_cast<int>(std::lround(s.interval / s.step));
   sums_.assign(columns_.size(), 0.0);
   row_.assign(columns_.size(), 0.0);
@@ -39,19 +33,28 @@ void IntervalRows::write(double time, const double* values) {
   ++rows_;
 }
 
-void IntervalRows::initial(double time, const std::array<double, standin::kOutputs>& out) {
-  for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = out[columns_[i]];
-  write(time, row_.data());
+const double* IntervalRows::gather(const std::array<double, standin::kOutputs>& out,
+                                   const std::vector<double>& extra) {
+  std::copy(out.begin(), out.end(), values_.begin());
+  std::copy(extra.begin(), extra.end(), values_.begin() + standin::kOutputs);
+  for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = values_[columns_[i]];
+  return row_.data();
 }
 
-void IntervalRows::step(double time, const std::array<double, standin::kOutputs>& out) {
+void IntervalRows::initial(double time, const std::array<double, standin::kOutputs>& out,
+                           const std::vector<double>& extra) {
+  write(time, gather(out, extra));
+}
+
+void IntervalRows::step(double time, const std::array<double, standin::kOutputs>& out,
+                        const std::vector<double>& extra) {
   lastTime_ = time;
+  const double* row = gather(out, extra);
   if (stepsPerRow_ == 1) {  // the step's own values, untouched by arithmetic
-    for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = out[columns_[i]];
-    write(time, row_.data());
+    write(time, row);
     return;
   }
-  for (std::size_t i = 0; i < columns_.size(); ++i) sums_[i] += out[columns_[i]];
+  for (std::size_t i = 0; i < columns_.size(); ++i) sums_[i] += row[i];
   if (++pending_ == stepsPerRow_) finish();
 }
 

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "plugstore/scenario.h"
@@ -21,18 +22,24 @@ class IntervalRows {
  public:
   // Writes the header to `csv`.
   IntervalRows(const Scenario& scenario, std::FILE* csv, bool units);
-  // The state at the start, as its own row.
-  void initial(double time, const std::array<double, standin::kOutputs>& out);
-  void step(double time, const std::array<double, standin::kOutputs>& out);
+  // The state at the start, as its own row. `extra` holds the runner's own
+  // columns (numbered from 203 in the scenario's outputs).
+  void initial(double time, const std::array<double, standin::kOutputs>& out,
+               const std::vector<double>& extra);
+  void step(double time, const std::array<double, standin::kOutputs>& out,
+            const std::vector<double>& extra);
   // Writes the row of an interval that the run ended inside.
   void finish();
   [[nodiscard]] int rows() const { return rows_; }
 
  private:
   void write(double time, const double* values);
+  const double* gather(const std::array<double, standin::kOutputs>& out,
+                       const std::vector<double>& extra);
 
   std::FILE* csv_;
-  std::vector<std::size_t> columns_;  // 0-based output indices
+  std::vector<std::size_t> columns_;  // 0-based column numbers
+  std::vector<double> values_;        // the outputs, then the runner's columns
   int stepsPerRow_ = 1;
   int pending_ = 0;  // steps added to sums_ since the last row
   double lastTime_ = 0.0;

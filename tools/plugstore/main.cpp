@@ -6,6 +6,7 @@
 //   plugstore describe [--markdown]                              the catalog of names
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
+//   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
@@ -16,10 +17,12 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/initial_profile.h"
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
@@ -86,6 +89,14 @@ int main(int argc, char** argv) {
   bool unchecked = false;
   bool allowWarnings = false;
   bool units = false;
+  std::vector<std::string> overrides;
+  auto defineOption = [&overrides](CLI::App* command) {
+    command
+        ->add_option("-D,--define", overrides,
+                     "name=value: a parameter, an input or simulation.KEY, replacing the "
+                     "scenario's (repeatable)")
+        ->allow_extra_args(false);
+  };
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario and write its outputs as CSV");
   run->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
@@ -100,14 +111,17 @@ int main(int argc, char** argv) {
   run->add_flag("--units", units, "A second header row with the unit of each column");
   run->add_option("--summary", summaryPath,
                   "Also write the summary (steps, messages, energy account) as JSON to this file");
+  defineOption(run);
 
   CLI::App* check = app.add_subcommand("check", "Read and check a scenario without running it");
   check->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
+  defineOption(check);
 
   CLI::App* deck =
       app.add_subcommand("deck", "Print the unit's block for a host input file (TYPE 8642)");
   deck->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
   deck->add_option("-o,--output", output, "File to write (default: standard output)");
+  defineOption(deck);
 
   TableChoice choice;
   bool markdown = false;
@@ -156,7 +170,7 @@ int main(int argc, char** argv) {
     }
     if (*plotCmd) return plot(csvPath, output, title);
 
-    const Scenario scenario = loadScenario(scenarioPath, !unchecked);
+    const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
     if (*check) {
       std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
                 << " output columns: fine\n";
@@ -166,6 +180,13 @@ int main(int argc, char** argv) {
       if (!writeText(output, writeDeck(scenario))) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
+      }
+      if (!scenario.initialProfile.empty()) {
+        // The host reads the profile from the folder of label 1 as well.
+        const fs::path ini = writeStartProfile(
+            scenario.label1,
+            startProfileText(profilePlugs(scenario.initialProfile, scenario.parameters)));
+        std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
       }
       return 0;
     }

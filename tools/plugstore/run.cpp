@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "plugstore/atomic_file.h"
+#include "plugstore/initial_profile.h"
 #include "plugstore/intervals.h"
 #include "plugstore/names.h"
 #include "plugstore/totals.h"
@@ -68,6 +69,31 @@ std::string general(double v) {
   return buf;
 }
 
+// What the controllers and the tapping list did.
+std::string controlSummary(const Scenario& s, const RunReport& r) {
+  std::string o;
+  char buf[200];
+  if (!s.controllers.empty()) o += "controllers:\n";
+  for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "  %-26s on %d times, %.4g h in all\n",
+                  s.controllers[i].name.c_str(), r.controllers[i].switchedOn,
+                  r.controllers[i].onHours);
+    o += buf;
+  }
+  if (s.tapping.port == 0) return o;
+  const TappingFigures& t = r.tapping;
+  o += "tappings (kWh above the mains water):\n";
+  auto row = [&](const char* label, double value, const char* unit) {
+    std::snprintf(buf, sizeof buf, "  %-26s %12.4f %s\n", label, value, unit);
+    o += buf;
+  };
+  row("asked for", t.asked, "kWh");
+  row("delivered as needed", t.useful, "kWh, at or above the temperature each tapping needs");
+  row("short", t.shortfall, "kWh");
+  row("hot water from the store", t.drawn, "kg");
+  return o;
+}
+
 }  // namespace
 
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
@@ -92,6 +118,10 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
                  (options.csv.stem().string() + "-" + periodName(s.totals) + ".csv");
     totalsFile.emplace(totalsPath);
     totals.emplace(s, book, totalsFile->get(), options.units);
+  }
+
+  if (!s.initialProfile.empty()) {
+    writeStartProfile(s.label1, startProfileText(profilePlugs(s.initialProfile, s.parameters)));
   }
 
   standin::Kernel& k = standin::kernel();
@@ -124,12 +154,19 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   const bool tty = isatty(fileno(stderr)) != 0;
   const int steps = s.steps();
 
+  Controllers controllers(s);
+  Tapping tapping(s);
+  controllers.start(s.start, s.start + s.step);
+  std::array<double, standin::kInputs> lastInputs{};
+  std::vector<double> extra(runnerColumns(s).size());
+
   standin::RunHooks hooks;
-  std::array<double, standin::kInputs> stepInputs{};
   hooks.inputs = [&](double time, int, std::array<double, standin::kInputs>& xin) {
     collect(time - s.step);
     for (std::size_t i = 0; i < xin.size(); ++i) xin[i] = s.inputs[i].over(time - s.step, time);
-    stepInputs = xin;
+    tapping.before(time - s.step, time, xin);
+    controllers.apply(xin);
+    lastInputs = xin;
   };
   if (s.initialRow && rows) {
     // The store at rest: the first step's inputs without flows or heat.
@@ -139,15 +176,24 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
       hooks.initialInputs[i] = drive ? 0.0 : s.inputs[i].over(s.start, s.start + s.step);
     }
     hooks.initialState = [&](const std::array<double, standin::kOutputs>& out) {
-      rows->initial(s.start, out);
+      rows->initial(s.start, out, extra);
     };
   }
   hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
     collect(time);
+    tapping.after(time - s.step, time, out);
+    // The runner's columns show the step just run, before the controllers
+    // decide the next one.
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < controllers.size(); ++i) extra[column++] = controllers.column(i);
+    if (tapping.used()) {
+      for (std::size_t i = 0; i < 3; ++i) extra[column++] = tapping.column(i);
+    }
+    if (step < steps) controllers.decide(time, time + s.step, lastInputs, out);
     report.lastTime = time;
-    book.add(report.account, out, stepInputs, s.step, time);
-    if (rows) rows->step(time, out);
-    if (totals) totals->step(time, s.step, out, stepInputs);
+    book.add(report.account, out, lastInputs, s.step, time);
+    if (rows) rows->step(time, out, extra);
+    if (totals) totals->step(time, s.step, out, lastInputs);
     if (!options.progress) return;
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - began).count();
@@ -174,6 +220,8 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   collect(cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime);
   report.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
   if (printed && tty) std::fputs("\n", stderr);
+  report.controllers = controllers.figures();
+  report.tapping = tapping.figures();
   for (const standin::BadParameter& b : k.badParameters) {
     report.badParameters.push_back({b.number, b.severity, b.text});
   }
@@ -277,6 +325,8 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
   term("unexplained", a.residual(), "ports + into the plugs + limit + losses - change");
   o += "  largest |store.balance|   " + general(a.maxAbsBalance) + " kW at " +
        hours(a.maxAbsBalanceTime) + " h\n";
+
+  o += controlSummary(s, r);
 
   if (r.result.fatal) {
     o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "plugstore/account.h"
+#include "plugstore/controllers.h"
 #include "plugstore/scenario.h"
+#include "plugstore/tapping.h"
 #include "standin/protocol.h"
 
 namespace plugstore::runner {
@@ -50,6 +52,8 @@ struct RunReport {
   std::vector<MessageCount> messages;  // distinct messages in the order they first came
   std::vector<BadParameterReport> badParameters;
   EnergyAccount account;
+  std::vector<ControllerFigures> controllers;  // in the order of the scenario
+  TappingFigures tapping;
   int stopSignal = 0;       // the signal that ended the run early; 0 if none did
   bool csvWritten = false;  // the CSV holds the completed steps under its final name
   int csvRows = 0;
@@ -72,8 +76,8 @@ struct Verdict {
 inline constexpr int kNotTrustworthy = 3;
 Verdict judge(const RunReport& report, bool allowWarnings);
 
-// Throws std::runtime_error when the library cannot be loaded or the CSV
-// file cannot be written.
+// Throws std::runtime_error when the library cannot be loaded, or the CSV
+// file or the start profile of store.initialProfile cannot be written.
 RunReport runScenario(const Scenario& scenario, const RunOptions& options);
 
 // Steps, wall time, speed, messages by severity, the energy account.

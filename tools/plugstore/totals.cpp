@@ -54,7 +54,9 @@ std::string periodName(Period period) {
 PeriodTotals::PeriodTotals(const Scenario& s, const AccountBook& book, std::FILE* csv, bool units)
     : period_(s.totals), book_(book), csv_(csv), account_(book.empty()) {
   for (int n : s.outputs) {
-    if (outputEntry(n).unit == "degC") temperatures_.push_back({static_cast<std::size_t>(n - 1)});
+    if (n <= kNumOutputs && outputEntry(n).unit == "degC") {
+      temperatures_.push_back({static_cast<std::size_t>(n - 1)});
+    }
   }
   std::string names = "start,stop,year";
   std::string unitRow = "h,h,-";
