@@ -180,6 +180,23 @@ class Parser {
     return *n.as_table();
   }
 
+  double positivePeriod(const toml::node& n) const {
+    const double period = number(n, "period");
+    if (!(period > 0.0)) fail(n.source(), "period must be above 0 h");
+    return period;
+  }
+  // The "interpolation" key of a schedule or series; "hold" when left out.
+  Interpolation interpolation(const toml::table& t) const {
+    const toml::node* n = t.get("interpolation");
+    if (n == nullptr) return Interpolation::kHold;
+    const std::string m = string(*n, "interpolation");
+    if (m == "linear") return Interpolation::kLinear;
+    if (m != "hold") {
+      fail(n->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
+    }
+    return Interpolation::kHold;
+  }
+
   // Every key must be one of `keys`; each other one is a fault of its own.
   void onlyKeys(const toml::table& t, const std::string& where,
                 std::initializer_list<std::string_view> keys) {
@@ -630,18 +647,9 @@ std::shared_ptr<const Schedule> Parser::inlineSchedule(const toml::table& t,
   double period = daily != nullptr ? 24.0 : 0.0;
   if (const toml::node* n = t.get("period")) {
     if (daily != nullptr) fail(n->source(), "a daily profile repeats every 24 h: drop 'period'");
-    period = number(*n, "period");
-    if (!(period > 0.0)) fail(n->source(), "period must be above 0 h");
+    period = positivePeriod(*n);
   }
-  Interpolation mode = Interpolation::kHold;
-  if (const toml::node* n = t.get("interpolation")) {
-    const std::string m = string(*n, "interpolation");
-    if (m == "linear") {
-      mode = Interpolation::kLinear;
-    } else if (m != "hold") {
-      fail(n->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
-    }
-  }
+  const Interpolation mode = interpolation(t);
   const toml::array* a = list.as_array();
   if (a == nullptr) {
     fail(list.source(),
@@ -720,19 +728,8 @@ void Parser::series(const toml::node& n, Scenario& s) {
       const std::string csvName = path.string();
 
       double period = 0.0;
-      if (const toml::node* p = t.get("period")) {
-        period = number(*p, "period");
-        if (!(period > 0.0)) fail(p->source(), "period must be above 0 h");
-      }
-      Interpolation mode = Interpolation::kHold;
-      if (const toml::node* p = t.get("interpolation")) {
-        const std::string m = string(*p, "interpolation");
-        if (m == "linear") {
-          mode = Interpolation::kLinear;
-        } else if (m != "hold") {
-          fail(p->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
-        }
-      }
+      if (const toml::node* p = t.get("period")) period = positivePeriod(*p);
+      const Interpolation mode = interpolation(t);
       std::vector<double> times;
       for (const auto& row : csv.rows) times.push_back(row[0]);
 
@@ -911,10 +908,7 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
   if (port < 1 || port > kNumPorts) fail(portNode->source(), "port must be 1 ... 10");
   tp.port = static_cast<int>(port);
   if (const toml::node* n = t.get("delivery")) tp.delivery = number(*n, "delivery");
-  if (const toml::node* n = t.get("period")) {
-    tp.period = number(*n, "period");
-    if (!(tp.period > 0.0)) fail(n->source(), "period must be above 0 h");
-  }
+  if (const toml::node* n = t.get("period")) tp.period = positivePeriod(*n);
   const toml::node* list = t.get("list");
   const toml::node* file = t.get("file");
   if ((list == nullptr) == (file == nullptr)) {

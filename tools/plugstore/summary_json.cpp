@@ -63,6 +63,21 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
   run.insert("csvRows", r.csvRows);
   run.insert("totalsRows", r.totalsRows);
 
+  toml::array controllers;
+  for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
+    controllers.push_back(toml::table{{"name", s.controllers[i].name},
+                                      {"switchedOn", r.controllers[i].switchedOn},
+                                      {"onHours", r.controllers[i].onHours}});
+  }
+  run.insert("controllers", std::move(controllers));
+  if (s.tapping.port > 0) {
+    const TappingFigures& t = r.tapping;
+    run.insert("tapping", toml::table{{"asked", t.asked},
+                                      {"useful", t.useful},
+                                      {"short", t.shortfall},
+                                      {"hotWaterDrawn", t.drawn}});
+  }
+
   run.insert("units", toml::table{{"start", "h"},
                                   {"stop", "h"},
                                   {"step", "h"},
@@ -72,7 +87,10 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                   {"messages.last", "h"},
                                   {"account", "kWh, into the store positive"},
                                   {"account.largestBalance", "kW"},
-                                  {"account.largestBalanceTime", "h"}});
+                                  {"account.largestBalanceTime", "h"},
+                                  {"controllers.onHours", "h"},
+                                  {"tapping", "kWh above the mains water"},
+                                  {"tapping.hotWaterDrawn", "kg"}});
   std::ostringstream o;
   o << toml::json_formatter{run} << "\n";
   return o.str();
