@@ -22,7 +22,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUGSTORE_FUZZ=ON \
-  -DPLUGSTORE_TESTS=OFF -DPLUGSTORE_BENCHMARKS=OFF >/dev/null
+  -DPLUGSTORE_WERROR=ON -DPLUGSTORE_TESTS=OFF -DPLUGSTORE_BENCHMARKS=OFF >/dev/null
 cmake --build "$dir" -j "$JOBS" --target fuzz_start_profile
 
 # New inputs go to a scratch corpus; the seeds in the tree stay as they are.

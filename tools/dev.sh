@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
-PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev binutils libtomlplusplus-dev libcli11-dev python3-matplotlib)
+PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev binutils libtomlplusplus-dev libcli11-dev python3-matplotlib python3-numpy)
 
 deps() {
   local missing=()
@@ -25,7 +25,7 @@ deps() {
 build() {  # build DIR [cmake options...]
   local dir=$1
   shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUGSTORE_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
 

@@ -5,11 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <map>
-#include <memory>
+#include <optional>
 #include <stdexcept>
+#include <unordered_map>
 
+#include "plugstore/atomic_file.h"
+#include "plugstore/initial_profile.h"
 #include "plugstore/names.h"
 #include "standin/kernel.h"
 
@@ -19,12 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
-
 // Output numbers of the energy terms, 0-based.
 struct Terms {
   std::size_t portHeat = index("balance.portHeat");
@@ -33,6 +31,7 @@ struct Terms {
   std::size_t loss = index("loss.heat");
   std::size_t storageRate = index("balance.storageRate");
   std::size_t balance = index("store.balance");
+  std::size_t limit = optional("balance.limitHeat");
   std::vector<std::size_t> hx;
 
   explicit Terms(int hxCount) {
@@ -41,6 +40,30 @@ struct Terms {
   static std::size_t index(const std::string& name) {
     return static_cast<std::size_t>(outputNumber(name) - 1);
   }
+  // An output that libraries built before it do not have.
+  static std::size_t optional(const std::string& name) {
+    const CatalogEntry* e = findOutput(name);
+    return e != nullptr ? static_cast<std::size_t>(e->number - 1) : kNone;
+  }
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+};
+
+// Distinct messages by severity and text, counted as they arrive: a run may
+// bring hundreds of thousands of the same warning.
+class MessageTally {
+ public:
+  explicit MessageTally(std::vector<MessageCount>& out) : out_(out) {}
+  void add(double time, const standin::Message& m) {
+    const auto [it, added] = index_.try_emplace(m.severity + '\n' + m.text, out_.size());
+    if (added) out_.push_back({m.severity, m.text, 0, time, time});
+    MessageCount& c = out_[it->second];
+    ++c.count;
+    c.last = time;
+  }
+
+ private:
+  std::vector<MessageCount>& out_;
+  std::unordered_map<std::string, std::size_t> index_;
 };
 
 std::string fixed(double v, int decimals) {
@@ -56,17 +79,51 @@ std::string hours(double v) {
   return buf;
 }
 
+std::string signalName(int signal) {
+  if (signal == SIGINT) return "SIGINT";
+  if (signal == SIGTERM) return "SIGTERM";
+  return "signal " + std::to_string(signal);
+}
+
 std::string general(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.4g", v);
   return buf;
 }
 
+// What the controllers and the tapping list did.
+std::string controlSummary(const Scenario& s, const RunReport& r) {
+  std::string o;
+  char buf[200];
+  if (!s.controllers.empty()) o += "controllers:\n";
+  for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "  %-26s on %d times, %.4g h in all\n",
+                  s.controllers[i].name.c_str(), r.controllers[i].switchedOn,
+                  r.controllers[i].onHours);
+    o += buf;
+  }
+  if (s.tapping.port == 0) return o;
+  const TappingFigures& t = r.tapping;
+  o += "tappings (kWh above the mains water):\n";
+  auto row = [&](const char* label, double value, const char* unit) {
+    std::snprintf(buf, sizeof buf, "  %-26s %12.4f %s\n", label, value, unit);
+    o += buf;
+  };
+  row("asked for", t.asked, "kWh");
+  row("delivered as needed", t.useful, "kWh, at or above the temperature each tapping needs");
+  row("short", t.shortfall, "kWh");
+  row("hot water from the store", t.drawn, "kg");
+  return o;
+}
+
 }  // namespace
 
 std::string csvHeader(const Scenario& s) {
   std::string line = "time";
-  for (int n : s.outputs) line += "," + std::string(outputEntry(n).name);
+  for (int n : s.outputs) {
+    line += ',';
+    line += columnName(s, n);
+  }
   return line + "\n";
 }
 
@@ -74,11 +131,19 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   standin::Component component(options.library);
   if (!component.loaded()) throw std::runtime_error(component.error());
 
-  std::unique_ptr<std::FILE, FileCloser> csv;
+  // Rows go to a temporary file that takes the final name at the end: a run
+  // stopped early keeps its completed rows, one that fails at the start
+  // leaves an existing file alone.
+  std::optional<AtomicFile> csvFile;
+  std::FILE* csv = nullptr;
   if (!options.csv.empty()) {
-    csv.reset(std::fopen(options.csv.string().c_str(), "w"));
-    if (!csv) throw std::runtime_error("cannot write " + options.csv.string());
-    std::fputs(csvHeader(s).c_str(), csv.get());
+    csvFile.emplace(options.csv);
+    csv = csvFile->get();
+    std::fputs(csvHeader(s).c_str(), csv);
+  }
+
+  if (!s.initialProfile.empty()) {
+    writeStartProfile(s.label1, startProfileText(profilePlugs(s.initialProfile, s.parameters)));
   }
 
   standin::Kernel& k = standin::kernel();
@@ -100,11 +165,11 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   const Terms terms(std::clamp(static_cast<int>(hxValue), 0, kMaxHx));
   EnergyAccount& acc = report.account;
 
-  std::size_t seen = 0;
+  // The kernel's record is emptied once counted, so that it stays small.
+  MessageTally tally(report.messages);
   auto collect = [&](double time) {
-    for (; seen < k.messages.size(); ++seen) {
-      report.messages.push_back({time, k.messages[seen].severity, k.messages[seen].text});
-    }
+    for (const standin::Message& m : k.messages) tally.add(time, m);
+    k.messages.clear();
   };
 
   const auto began = Clock::now();
@@ -113,13 +178,31 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   const bool tty = isatty(fileno(stderr)) != 0;
   const int steps = s.steps();
 
+  Controllers controllers(s);
+  Tapping tapping(s);
+  controllers.start(s.start, s.start + s.step);
+  std::array<double, standin::kInputs> lastInputs{};
+  std::vector<double> extra(runnerColumns(s).size());
+
   standin::RunHooks hooks;
   hooks.inputs = [&](double time, int, std::array<double, standin::kInputs>& xin) {
     collect(time - s.step);
     for (std::size_t i = 0; i < xin.size(); ++i) xin[i] = s.inputs[i].over(time - s.step, time);
+    tapping.before(time - s.step, time, xin);
+    controllers.apply(xin);
+    lastInputs = xin;
   };
   hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
     collect(time);
+    tapping.after(time - s.step, time, out);
+    // The runner's columns show the step just run, before the controllers
+    // decide the next one.
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < controllers.size(); ++i) extra[column++] = controllers.column(i);
+    if (tapping.used()) {
+      for (std::size_t i = 0; i < 3; ++i) extra[column++] = tapping.column(i);
+    }
+    if (step < steps) controllers.decide(time, time + s.step, lastInputs, out);
     report.lastTime = time;
     const double h = s.step;
     acc.portHeat += out[terms.portHeat] * h;
@@ -128,16 +211,19 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     acc.losses += out[terms.loss] * h;
     acc.storedChange += out[terms.storageRate] * h;
     for (std::size_t i : terms.hx) acc.hxHeat += out[i] * h;
+    if (terms.limit != Terms::kNone) acc.limitHeat += out[terms.limit] * h;
     if (std::abs(out[terms.balance]) > acc.maxAbsBalance || step == 1) {
       acc.maxAbsBalance = std::abs(out[terms.balance]);
       acc.maxAbsBalanceTime = time;
     }
-    if (csv) {
-      std::fprintf(csv.get(), "%.10g", time);
+    if (csv != nullptr) {
+      std::fprintf(csv, "%.10g", time);
       for (int n : s.outputs) {
-        std::fprintf(csv.get(), ",%.9g", out[static_cast<std::size_t>(n - 1)]);
+        const double v = n <= kNumOutputs ? out[static_cast<std::size_t>(n - 1)]
+                                          : extra[static_cast<std::size_t>(n - kNumOutputs - 1)];
+        std::fprintf(csv, ",%.9g", v);
       }
-      std::fputc('\n', csv.get());
+      std::fputc('\n', csv);
     }
     if (!options.progress) return;
     const auto now = Clock::now();
@@ -152,17 +238,27 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     std::fflush(stderr);
   };
 
+  if (options.stopSignal) {
+    hooks.stop = [&]() {
+      report.stopSignal = options.stopSignal();
+      return report.stopSignal != 0;
+    };
+  }
+
   report.result = standin::runSimulation(component, cfg, hooks);
   // A fatal stop ends the step it happened in before its outputs are seen.
   const bool cutShort = report.result.fatal && report.result.steps < steps;
   collect(cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime);
   report.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
   if (printed && tty) std::fputs("\n", stderr);
+  report.controllers = controllers.figures();
+  report.tapping = tapping.figures();
   for (const standin::BadParameter& b : k.badParameters) {
     report.badParameters.push_back({b.number, b.severity, b.text});
   }
-  if (csv && std::fflush(csv.get()) != 0) {
-    throw std::runtime_error("cannot write " + options.csv.string());
+  if (csvFile && report.result.steps > 0) {
+    csvFile->commit();
+    report.csvWritten = true;
   }
   return report;
 }
@@ -181,24 +277,7 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
 
   // Messages by severity, then each distinct message once with its count.
   std::map<std::string, int> bySeverity;
-  struct Distinct {
-    const TimedMessage* first;
-    double last;
-    int count;
-  };
-  std::vector<Distinct> distinct;
-  for (const TimedMessage& m : r.messages) {
-    ++bySeverity[m.severity];
-    auto it = std::find_if(distinct.begin(), distinct.end(), [&m](const Distinct& d) {
-      return d.first->severity == m.severity && d.first->text == m.text;
-    });
-    if (it == distinct.end()) {
-      distinct.push_back({&m, m.time, 1});
-    } else {
-      it->last = m.time;
-      ++it->count;
-    }
-  }
+  for (const MessageCount& m : r.messages) bySeverity[m.severity] += m.count;
   o += "messages:";
   if (bySeverity.empty()) o += " none";
   for (const auto& [severity, count] : bySeverity) {
@@ -206,16 +285,15 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
   }
   if (!bySeverity.empty()) o.pop_back();
   o += "\n";
-  const std::size_t shown = std::min<std::size_t>(distinct.size(), 12);
+  const std::size_t shown = std::min<std::size_t>(r.messages.size(), 12);
   for (std::size_t i = 0; i < shown; ++i) {
-    const Distinct& d = distinct[i];
-    o += "  " + d.first->severity + " x" + std::to_string(d.count) + " at " + hours(d.first->time) +
-         " h";
-    if (d.count > 1) o += " ... " + hours(d.last) + " h";
-    o += ": " + d.first->text + "\n";
+    const MessageCount& m = r.messages[i];
+    o += "  " + m.severity + " x" + std::to_string(m.count) + " at " + hours(m.first) + " h";
+    if (m.count > 1) o += " ... " + hours(m.last) + " h";
+    o += ": " + m.text + "\n";
   }
-  if (distinct.size() > shown) {
-    o += "  ... and " + std::to_string(distinct.size() - shown) + " more distinct messages\n";
+  if (r.messages.size() > shown) {
+    o += "  ... and " + std::to_string(r.messages.size() - shown) + " more distinct messages\n";
   }
   // The component reports some parameters at every call: each once here.
   std::vector<std::pair<const BadParameterReport*, int>> bad;
@@ -247,23 +325,70 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
     std::snprintf(buf, sizeof buf, "  %-26s %12.4f%s%s\n", label, kWh, *note ? "   " : "", note);
     o += buf;
   };
-  o += "energy account (kWh, into the store counts positive):\n";
+  o += "energy account (kWh, into the store counts positive, out of it negative):\n";
   row("ports", a.portHeat, "");
   row("heat exchangers", a.hxHeat, "");
   row("heat inputs", a.heatInputs, "");
   row("heat into the plugs", a.heatIntoPlugs,
       "heat exchangers and heat inputs, as the plugs took it");
-  row("losses", a.losses, "to the ambient");
+  if (findOutput("balance.limitHeat") != nullptr) {
+    row("temperature limit", a.limitHeat,
+        "put in (removed if negative) by the 0.1 ... 100 degC limit");
+  }
+  row("losses", -a.losses, "to the ambient");
   row("change of stored energy", a.storedChange, "");
-  row("unexplained", a.residual(), "ports + into the plugs - losses - change");
+  row("unexplained", a.residual(), "ports + into the plugs + limit + losses - change");
   o += "  largest |store.balance|   " + general(a.maxAbsBalance) + " kW at " +
        hours(a.maxAbsBalanceTime) + " h\n";
+
+  o += controlSummary(s, r);
 
   if (r.result.fatal) {
     o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +
          " h\n";
   }
+  if (r.stopSignal != 0) {
+    o += "stopped by " + signalName(r.stopSignal) + " after " + hours(r.lastTime) + " h of " +
+         formatNumber(s.stop) + " h\n";
+  }
   return o;
+}
+
+double EnergyAccount::largestTerm() const {
+  double largest = 0.0;
+  for (double term :
+       {portHeat, hxHeat, heatInputs, heatIntoPlugs, limitHeat, losses, storedChange}) {
+    largest = std::max(largest, std::abs(term));
+  }
+  return largest;
+}
+
+// 1e-9 kWh (3.6 mJ) keeps the round-off of a store that exchanges nothing
+// from counting as a gap.
+bool EnergyAccount::closes() const { return std::abs(residual()) <= 1e-6 * largestTerm() + 1e-9; }
+
+int RunReport::warnings() const {
+  int n = 0;
+  for (const MessageCount& m : messages) n += m.warning() ? m.count : 0;
+  return n;
+}
+
+Verdict judge(const RunReport& r, bool allowWarnings) {
+  if (r.exitStatus() != 0) return {r.exitStatus(), {}};
+  std::string why;
+  const int warned = r.warnings();
+  if (warned > 0 && !allowWarnings) {
+    why = std::to_string(warned) + " warning" + (warned == 1 ? "" : "s") +
+          " from the component (--allow-warnings accepts them)";
+  }
+  if (!r.account.closes()) {
+    if (!why.empty()) why += "; ";
+    why += "the energy account leaves " + general(r.account.residual()) +
+           " kWh unexplained, more than 1e-6 of its largest term (" +
+           general(r.account.largestTerm()) + " kWh)";
+  }
+  if (why.empty()) return {};
+  return {kNotTrustworthy, "plugstore: completed, results not trustworthy: " + why};
 }
 
 }  // namespace plugstore::runner

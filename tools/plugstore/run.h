@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "plugstore/controllers.h"
 #include "plugstore/scenario.h"
+#include "plugstore/tapping.h"
 #include "standin/protocol.h"
 
 namespace plugstore::runner {
@@ -17,12 +20,21 @@ struct RunOptions {
   std::string library;        // path of the component library
   std::filesystem::path csv;  // output CSV; empty: none
   bool progress = true;       // progress line on standard error for long runs
+  // Asked after every step: the number of a signal that asks the run to end
+  // there (SIGINT, SIGTERM), 0 to go on.
+  std::function<int()> stopSignal;
 };
 
-struct TimedMessage {
-  double time = 0.0;  // h, the step whose calls sent it
+// One distinct message of the component (same severity and text), with how
+// often and when it came: times are the ends of the steps whose calls sent it.
+struct MessageCount {
   std::string severity;
   std::string text;
+  int count = 0;
+  double first = 0.0;  // h
+  double last = 0.0;   // h
+  // The component says "WARNING" and "Warning"; "NOTICE" is no warning.
+  [[nodiscard]] bool warning() const { return severity == "WARNING" || severity == "Warning"; }
 };
 
 struct BadParameterReport {
@@ -40,25 +52,48 @@ struct EnergyAccount {
   double heatIntoPlugs = 0.0;  // heat exchangers and heat inputs as the plugs took them
   double losses = 0.0;         // to the ambient
   double storedChange = 0.0;   // change of the stored energy
+  double limitHeat = 0.0;      // put in by the 0.1 ... 100 degC limit (negative: removed)
   double maxAbsBalance = 0.0;  // kW, largest |main balance| of a step
   double maxAbsBalanceTime = 0.0;
   // What the terms leave unexplained; the sum of the main balance over the run.
-  [[nodiscard]] double residual() const { return portHeat + heatIntoPlugs - losses - storedChange; }
+  [[nodiscard]] double residual() const {
+    return portHeat + heatIntoPlugs + limitHeat - losses - storedChange;
+  }
+  [[nodiscard]] double largestTerm() const;
+  // |unexplained| at most 1e-6 of the largest term (and above round-off).
+  [[nodiscard]] bool closes() const;
 };
 
 struct RunReport {
   standin::RunResult result;
   double wallSeconds = 0.0;
-  double lastTime = 0.0;  // h, end of the last step completed
-  std::vector<TimedMessage> messages;
+  double lastTime = 0.0;               // h, end of the last step completed
+  std::vector<MessageCount> messages;  // distinct messages in the order they first came
   std::vector<BadParameterReport> badParameters;
   EnergyAccount account;
-  // 0 done; 1 stopped by a fatal message or a rejected parameter.
-  [[nodiscard]] int exitStatus() const { return result.exitStatus; }
+  std::vector<ControllerFigures> controllers;  // in the order of the scenario
+  TappingFigures tapping;
+  int stopSignal = 0;       // the signal that ended the run early; 0 if none did
+  bool csvWritten = false;  // the CSV holds the completed steps under its final name
+  // 0 done; 1 stopped by a fatal message or a rejected parameter; 128 + the
+  // signal number for a run ended by a signal.
+  [[nodiscard]] int exitStatus() const {
+    return stopSignal != 0 ? 128 + stopSignal : result.exitStatus;
+  }
+  [[nodiscard]] int warnings() const;
 };
 
-// Throws std::runtime_error when the library cannot be loaded or the CSV
-// file cannot be written.
+// Whether a completed run can be trusted: status 3 when the component warned
+// (unless the user accepts warnings) or the energy account does not close.
+struct Verdict {
+  int status = 0;      // the command's exit status
+  std::string reason;  // one line; empty for a run that is fine
+};
+inline constexpr int kNotTrustworthy = 3;
+Verdict judge(const RunReport& report, bool allowWarnings);
+
+// Throws std::runtime_error when the library cannot be loaded, or the CSV
+// file or the start profile of store.initialProfile cannot be written.
 RunReport runScenario(const Scenario& scenario, const RunOptions& options);
 
 // Steps, wall time, speed, messages by severity, the energy account.

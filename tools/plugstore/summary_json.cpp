@@ -1,0 +1,93 @@
+#include "plugstore/summary_json.h"
+
+#include <toml++/toml.h>
+
+#include <sstream>
+
+#include "plugstore/names.h"
+
+namespace plugstore::runner {
+
+std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& verdict) {
+  toml::table run{{"scenario", s.file.string()},
+                  {"title", s.title},
+                  {"start", s.start},
+                  {"stop", s.stop},
+                  {"step", s.step},
+                  {"iterations", s.iterations},
+                  {"stepsPlanned", s.steps()},
+                  {"stepsDone", r.result.steps},
+                  {"lastTime", r.lastTime},
+                  {"wallTime", r.wallSeconds},
+                  {"exitStatus", verdict.status},
+                  {"verdict", verdict.reason},
+                  {"fatal", r.result.fatal},
+                  {"warnings", r.warnings()}};
+
+  toml::array messages;
+  for (const MessageCount& m : r.messages) {
+    messages.push_back(toml::table{{"severity", m.severity},
+                                   {"text", m.text},
+                                   {"count", m.count},
+                                   {"first", m.first},
+                                   {"last", m.last}});
+  }
+  run.insert("messages", std::move(messages));
+
+  toml::array bad;
+  for (const BadParameterReport& b : r.badParameters) {
+    const bool known = b.number >= 1 && b.number <= kNumParameters;
+    bad.push_back(toml::table{{"number", b.number},
+                              {"name", known ? parameterEntry(b.number).name : "?"},
+                              {"severity", b.severity},
+                              {"text", b.text}});
+  }
+  run.insert("badParameters", std::move(bad));
+
+  const EnergyAccount& a = r.account;
+  run.insert("account", toml::table{{"ports", a.portHeat},
+                                    {"heatExchangers", a.hxHeat},
+                                    {"heatInputs", a.heatInputs},
+                                    {"heatIntoPlugs", a.heatIntoPlugs},
+                                    {"temperatureLimit", a.limitHeat},
+                                    {"losses", -a.losses},
+                                    {"storedChange", a.storedChange},
+                                    {"unexplained", a.residual()},
+                                    {"closes", a.closes()},
+                                    {"largestBalance", a.maxAbsBalance},
+                                    {"largestBalanceTime", a.maxAbsBalanceTime}});
+
+  toml::array controllers;
+  for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
+    controllers.push_back(toml::table{{"name", s.controllers[i].name},
+                                      {"switchedOn", r.controllers[i].switchedOn},
+                                      {"onHours", r.controllers[i].onHours}});
+  }
+  run.insert("controllers", std::move(controllers));
+  if (s.tapping.port > 0) {
+    const TappingFigures& t = r.tapping;
+    run.insert("tapping", toml::table{{"asked", t.asked},
+                                      {"useful", t.useful},
+                                      {"short", t.shortfall},
+                                      {"hotWaterDrawn", t.drawn}});
+  }
+
+  run.insert("units", toml::table{{"start", "h"},
+                                  {"stop", "h"},
+                                  {"step", "h"},
+                                  {"lastTime", "h"},
+                                  {"wallTime", "s"},
+                                  {"messages.first", "h"},
+                                  {"messages.last", "h"},
+                                  {"account", "kWh, into the store positive"},
+                                  {"account.largestBalance", "kW"},
+                                  {"account.largestBalanceTime", "h"},
+                                  {"controllers.onHours", "h"},
+                                  {"tapping", "kWh above the mains water"},
+                                  {"tapping.hotWaterDrawn", "kg"}});
+  std::ostringstream o;
+  o << toml::json_formatter{run} << "\n";
+  return o.str();
+}
+
+}  // namespace plugstore::runner
