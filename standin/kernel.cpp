@@ -14,9 +14,18 @@
 
 namespace standin {
 
+namespace {
+bool isFatal(const std::string& severity) { return severity == "FATAL" || severity == "Fatal"; }
+}  // namespace
+
 Kernel& kernel() {
   static Kernel k;
   return k;
+}
+
+void UnitRecord::add(Message m) {
+  fatal = fatal || isFatal(m.severity);
+  if (keepMessages) messages.push_back(std::move(m));
 }
 
 void Kernel::clearRecord() {
@@ -48,7 +57,8 @@ void MESSAGES(int* errorCode, char* message, char* severity, int* unit, int* typ
     std::fprintf(stderr, "*** %-8s unit %d type %d: %s\n", m.severity.c_str(), m.unit, m.type,
                  m.text.c_str());
   }
-  if (m.severity == "FATAL" || m.severity == "Fatal") ++k.fatalCount;
+  if (standin::isFatal(m.severity)) ++k.fatalCount;
+  if (k.current != nullptr) k.current->add(m);
   k.messages.push_back(std::move(m));
 }
 
@@ -69,6 +79,7 @@ void FOUNDBADPARAMETER(int* parameterNumber, char* severity, char* message, size
     std::fprintf(stderr, "*** %-8s bad parameter %d: %s\n", b.severity.c_str(), b.number,
                  b.text.c_str());
   }
+  if (k.current != nullptr) k.current->badParameters.push_back(b);
   k.badParameters.push_back(std::move(b));
 }
 
@@ -79,7 +90,8 @@ int TRNSYSFUNCTIONS_mp_GETNEXTAVAILABLELOGICALUNIT(void) { return standin::kerne
 void TRNSYSFUNCTIONS_mp_GETLABEL(char* label, size_t labelLen, int* /*unit*/, int* labelIndex) {
   std::memset(label, ' ', labelLen);
   if (*labelIndex != 1) return;
-  const std::string& l = standin::kernel().label1;
+  const auto& k = standin::kernel();
+  const std::string& l = k.currentLabel != nullptr ? *k.currentLabel : k.label1;
   std::memcpy(label, l.data(), std::min(labelLen, l.size()));
 }
 

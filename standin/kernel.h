@@ -21,11 +21,23 @@ struct BadParameter {
   std::string text;
 };
 
+// What one unit reported to the host.
+struct UnitRecord {
+  std::vector<Message> messages;
+  std::vector<BadParameter> badParameters;
+  bool fatal = false;  // a message of severity FATAL/Fatal arrived
+  // Off: messages are only looked at for `fatal`, not kept (for callers that
+  // read the kernel's own record).
+  bool keepMessages = true;
+
+  void add(Message m);
+};
+
 struct Kernel {
   // served to the component
   double timeStep = 1.0;   // h
   double startTime = 0.0;  // h
-  std::string label1;      // label 1 of every unit
+  std::string label1;      // label 1 of every unit without its own
   int iteration = 0;
   int nextUnit = 30;
 
@@ -40,6 +52,11 @@ struct Kernel {
   int typeckParameters = 0;
   int typeckDerivatives = 0;
   int setStorageCalls = 0;
+
+  // The unit being called, if the caller names it: its record gets what
+  // the component reports, its label is label 1.
+  UnitRecord* current = nullptr;
+  const std::string* currentLabel = nullptr;
 
   // Fatal messages (severity FATAL/Fatal), counted as they arrive: the
   // protocol asks after every call, and the record may hold many messages.

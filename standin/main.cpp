@@ -1,13 +1,17 @@
 // Stand-in host: runs the host's call protocol over the component library
 // for a store at rest (or, with --busy, a store with two ports, a coil and a
-// heat input) and prints its state at the end; --table writes all outputs of
-// every step, one line a step, numbers separated by blanks.
+// heat input) and prints its state at the end; --two-units adds a second unit
+// of the component, a larger store with draws of its own, to the same
+// simulation; --table writes all outputs of every step, one line a step
+// (the time, then the outputs of each unit), numbers separated by blanks.
 //
-//   standin_host [--lib PATH] [--hours H] [--step H] [--busy] [--table FILE]
+//   standin_host [--lib PATH] [--hours H] [--step H] [--busy] [--two-units] [--table FILE]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "standin/kernel.h"
 #include "standin/protocol.h"
@@ -68,45 +72,55 @@ void makeBusy(std::array<double, standin::kParameters>& p) {
   at(200) = 0.8;  // heat input A1
 }
 
-void busyInputs(double time, std::array<double, standin::kInputs>& in) {
-  const double hourOfDay = time - 24.0 * static_cast<double>(static_cast<long>(time / 24.0));
-  in[0] = 10.0;                                                   // port 1 cold water
-  in[1] = (hourOfDay > 7.0 && hourOfDay <= 7.5) ? 300.0 : 0.0;    // kg/h
-  in[3] = 45.0;                                                   // port 2 return
-  in[4] = (hourOfDay > 12.0 && hourOfDay <= 14.0) ? 200.0 : 0.0;  // kg/h
-  in[31] = 70.0;                                                  // coil inlet
-  in[32] = (hourOfDay > 9.0 && hourOfDay <= 16.0) ? 150.0 : 0.0;  // kg/h
-  in[49] = (hourOfDay > 18.0 && hourOfDay <= 19.0) ? 0.5 : 0.0;   // kW
+// The second unit: a larger, cooler store.
+void makeSecondStore(std::array<double, standin::kParameters>& p) {
+  p[0] = 0.8;   // volume m3
+  p[4] = 1.8;   // height m
+  p[5] = 50.0;  // initial temperature
+}
+
+// Inputs of the stores; the second unit (`second`) draws more, an hour later.
+void busyInputs(double time, bool second, std::array<double, standin::kInputs>& in) {
+  double hourOfDay = time - 24.0 * static_cast<double>(static_cast<long>(time / 24.0));
+  if (second) hourOfDay -= 1.0;
+  in[0] = 10.0;  // port 1 cold water
+  in[1] = (hourOfDay > 7.0 && hourOfDay <= 7.5) ? (second ? 900.0 : 300.0) : 0.0;  // kg/h
+  in[3] = 45.0;                                                                    // port 2 return
+  in[4] = (hourOfDay > 12.0 && hourOfDay <= 14.0) ? 200.0 : 0.0;                   // kg/h
+  in[31] = 70.0;                                                                   // coil inlet
+  in[32] = (hourOfDay > 9.0 && hourOfDay <= 16.0) ? 150.0 : 0.0;                   // kg/h
+  in[49] = (hourOfDay > 18.0 && hourOfDay <= 19.0) ? 0.5 : 0.0;                    // kW
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string lib = standin::defaultComponentPath();
-  standin::RunConfig cfg;
-  cfg.stop = 24.0;
-  cfg.step = 0.25;
-  cfg.parameters = restingStore();
+  standin::SimulationTimes times;
+  times.stop = 24.0;
+  times.step = 0.25;
   bool busy = false;
+  bool twoUnits = false;
   std::string tablePath;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--busy") == 0) {
       busy = true;
+    } else if (std::strcmp(argv[i], "--two-units") == 0) {
+      twoUnits = true;
     } else if (hasValue && std::strcmp(argv[i], "--table") == 0) {
       tablePath = argv[++i];
     } else if (hasValue && std::strcmp(argv[i], "--lib") == 0) {
       lib = argv[++i];
     } else if (hasValue && std::strcmp(argv[i], "--hours") == 0) {
-      cfg.stop = std::atof(argv[++i]);
+      times.stop = std::atof(argv[++i]);
     } else if (hasValue && std::strcmp(argv[i], "--step") == 0) {
-      cfg.step = std::atof(argv[++i]);
+      times.step = std::atof(argv[++i]);
     } else {
       std::fprintf(stderr, "standin_host: unknown argument %s\n", argv[i]);
       return 2;
     }
   }
-  if (busy) makeBusy(cfg.parameters);
   standin::Component component(lib);
   if (!component.loaded()) {
     std::fprintf(stderr, "standin_host: %s\n", component.error().c_str());
@@ -120,25 +134,45 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::array<double, standin::kOutputs> last{};
-  standin::RunHooks hooks;
-  hooks.inputs = [busy](double time, int, std::array<double, standin::kInputs>& in) {
-    in[30] = 20.0;  // ambient temperature
-    if (busy) busyInputs(time, in);
-  };
-  hooks.outputs = [&last, table](double time, int,
-                                 const std::array<double, standin::kOutputs>& out) {
-    last = out;
-    if (table == nullptr) return;
-    std::fprintf(table, "%.10g", time);
-    for (double v : out) std::fprintf(table, " %.10g", v);
-    std::fputc('\n', table);
-  };
-  const standin::RunResult r = standin::runSimulation(component, cfg, hooks);
+
+  const std::size_t nUnits = twoUnits ? 2 : 1;
+  std::vector<std::unique_ptr<standin::LibraryUnit>> units;
+  std::vector<standin::DeckUnit> deck;
+  std::vector<std::array<double, standin::kOutputs>> last(nUnits);
+  for (std::size_t u = 0; u < nUnits; ++u) {
+    const bool second = u == 1;
+    units.push_back(std::make_unique<standin::LibraryUnit>(component, ""));
+    standin::DeckUnit d;
+    d.unit = units.back().get();
+    d.number = static_cast<int>(u) + 1;
+    d.parameters = restingStore();
+    if (busy) makeBusy(d.parameters);
+    if (second) makeSecondStore(d.parameters);
+    d.hooks.inputs = [busy, second](double time, int, std::array<double, standin::kInputs>& in) {
+      in[30] = 20.0;  // ambient temperature
+      if (busy) busyInputs(time, second, in);
+    };
+    // The last unit's outputs complete the step's line of the table.
+    d.hooks.outputs = [&last, table, u, nUnits](double time, int,
+                                                const std::array<double, standin::kOutputs>& out) {
+      last[u] = out;
+      if (table == nullptr || u + 1 < nUnits) return;
+      std::fprintf(table, "%.10g", time);
+      for (const auto& unitOut : last) {
+        for (double v : unitOut) std::fprintf(table, " %.10g", v);
+      }
+      std::fputc('\n', table);
+    };
+    deck.push_back(std::move(d));
+  }
+  const standin::RunResult r = standin::runDeck(deck, times);
   if (table != nullptr) std::fclose(table);
   std::printf("steps %d, calls %d, messages %zu\n", r.steps, r.calls,
               standin::kernel().messages.size());
-  std::printf("mean store temperature %.4f degC, stored energy %.6f MJ, loss %.6f kW\n", last[64],
-              last[60], last[67]);
+  for (std::size_t u = 0; u < nUnits; ++u) {
+    if (nUnits > 1) std::printf("unit %zu: ", u + 1);
+    std::printf("mean store temperature %.4f degC, stored energy %.6f MJ, loss %.6f kW\n",
+                last[u][64], last[u][60], last[u][67]);
+  }
   return r.exitStatus;
 }

@@ -1,5 +1,6 @@
 #include "standin/protocol.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "standin/kernel.h"
@@ -62,83 +63,109 @@ int Component::call(double time, double* xin, double* out, double* par, int* inf
   return fn_(&t, xin, out, derivatives.data(), dtdt.data(), par, info, icntrl.data());
 }
 
-RunResult runSimulation(Component& component, const RunConfig& config, const RunHooks& hooks) {
+int LibraryUnit::call(const HostClock& clock, double time, double* xin, double* out, double* par,
+                      int* info) {
   Kernel& k = kernel();
-  k.timeStep = config.step;
-  k.startTime = config.start;
-  k.label1 = config.label1;
-  k.iteration = 0;
+  k.startTime = clock.startTime;
+  k.timeStep = clock.timeStep;
+  k.iteration = clock.iteration;
+  k.current = &record_;
+  k.currentLabel = &label1_;
+  const int r = component_.call(time, xin, out, par, info);
+  k.current = nullptr;
+  k.currentLabel = nullptr;
+  return r;
+}
 
-  RunResult result;
-  std::array<double, kParameters> par = config.parameters;
+namespace {
+
+// A unit's arrays, kept across all its calls as a host keeps them.
+struct UnitArrays {
+  std::array<double, kParameters> par{};
   std::array<double, kInputs> xin{};
-  std::array<double, kOutputs> out{};  // kept across all calls, as a host does
+  std::array<double, kOutputs> out{};
   std::array<int, kInfoSize> info{};
+};
 
-  auto call = [&](double time) {
-    info[0] = config.unit;
-    info[1] = kTypeNumber;
-    ++result.calls;
-    component.call(time, xin.data(), out.data(), par.data(), info.data());
-  };
-  auto endOfSimulation = [&](double time) {
-    info.fill(0);
-    info[7] = -1;
-    call(time);
-  };
-  auto stopped = [&]() { return k.fatalSeen(); };
+}  // namespace
 
-  // version signing
-  info.fill(0);
-  info[6] = -2;
-  call(config.start);
-  // start of simulation
-  info.fill(0);
-  info[6] = -1;
-  call(config.start);
-  // initial call at the start time
-  info.fill(0);
-  call(config.start);
-  if (!k.badParameters.empty() || stopped()) {
-    result.badParameter = !k.badParameters.empty();
-    result.fatal = stopped();
-    endOfSimulation(config.start);
+RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
+  RunResult result;
+  HostClock clock{times.start, times.step, 0};
+  std::vector<UnitArrays> arrays(deck.size());
+  for (std::size_t u = 0; u < deck.size(); ++u) arrays[u].par = deck[u].parameters;
+
+  // info(7), info(8), info(13) of a kind of call: what tells the kinds apart.
+  auto callAll = [&](double time, int info7, int info8, int info13) {
+    for (std::size_t u = 0; u < deck.size(); ++u) {
+      UnitArrays& a = arrays[u];
+      a.info.fill(0);
+      a.info[0] = deck[u].number;
+      a.info[1] = kTypeNumber;
+      a.info[6] = info7;
+      a.info[7] = info8;
+      a.info[12] = info13;
+      ++result.calls;
+      deck[u].unit->call(clock, time, a.xin.data(), a.out.data(), a.par.data(), a.info.data());
+    }
+  };
+  auto fatal = [&]() {
+    return std::any_of(deck.begin(), deck.end(),
+                       [](const DeckUnit& d) { return d.unit->record().fatal; });
+  };
+  auto endAfterFault = [&](double time) {
+    result.fatal = fatal();
+    result.badParameter = std::any_of(deck.begin(), deck.end(), [](const DeckUnit& d) {
+      return !d.unit->record().badParameters.empty();
+    });
+    callAll(time, 0, -1, 0);
     result.exitStatus = 1;
     return result;
-  }
+  };
 
-  const long steps = std::lround((config.stop - config.start) / config.step);
+  callAll(times.start, -2, 0, 0);  // version signing
+  callAll(times.start, -1, 0, 0);  // start of simulation
+  callAll(times.start, 0, 0, 0);   // initial call at the start time
+  const bool rejected = std::any_of(deck.begin(), deck.end(), [](const DeckUnit& d) {
+    return !d.unit->record().badParameters.empty();
+  });
+  if (rejected || fatal()) return endAfterFault(times.start);
+
+  const long steps = std::lround((times.stop - times.start) / times.step);
   for (long s = 1; s <= steps; ++s) {
-    const double time = config.start + static_cast<double>(s) * config.step;
+    const double time = times.start + static_cast<double>(s) * times.step;
     const int step = static_cast<int>(s);
-    if (hooks.inputs) hooks.inputs(time, step, xin);
-    for (int it = 0; it < config.iterations; ++it) {
-      k.iteration = it;
-      info.fill(0);
-      info[6] = it;
-      call(time);
-      if (stopped()) break;
+    for (std::size_t u = 0; u < deck.size(); ++u) {
+      if (deck[u].hooks.inputs) deck[u].hooks.inputs(time, step, arrays[u].xin);
     }
-    if (stopped()) {
-      result.fatal = true;
-      endOfSimulation(time);
-      result.exitStatus = 1;
-      return result;
+    for (int it = 0; it < times.iterations; ++it) {
+      clock.iteration = it;
+      callAll(time, it, 0, 0);
+      if (fatal()) return endAfterFault(time);
     }
-    if (hooks.outputs) hooks.outputs(time, step, out);
-    info.fill(0);
-    info[12] = 1;
-    call(time);
+    for (std::size_t u = 0; u < deck.size(); ++u) {
+      if (deck[u].hooks.outputs) deck[u].hooks.outputs(time, step, arrays[u].out);
+    }
+    callAll(time, 0, 0, 1);
     result.steps = step;
-    if (stopped()) {
-      result.fatal = true;
-      endOfSimulation(time);
-      result.exitStatus = 1;
+    if (fatal()) return endAfterFault(time);
+    const bool asked = std::any_of(
+        deck.begin(), deck.end(), [](const DeckUnit& d) { return d.hooks.stop && d.hooks.stop(); });
+    if (asked) {
+      result.interrupted = true;
+      callAll(time, 0, -1, 0);
       return result;
     }
   }
-  endOfSimulation(config.stop);
+  callAll(times.stop, 0, -1, 0);
   return result;
+}
+
+RunResult runSimulation(Component& component, const RunConfig& config, const RunHooks& hooks) {
+  LibraryUnit unit(component, config.label1);
+  unit.record().keepMessages = false;  // the kernel's record has them
+  std::vector<DeckUnit> deck{{&unit, config.unit, config.parameters, hooks}};
+  return runDeck(deck, config);
 }
 
 }  // namespace standin

@@ -1,11 +1,14 @@
-// The host's call protocol, run over a component library loaded at run time.
+// The host's call protocol, run over units of a component: a library loaded
+// at run time as the host loads it, or anything else that answers the calls.
 #pragma once
 
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/trnsys_abi.h"
+#include "standin/kernel.h"
 
 namespace standin {
 
@@ -37,14 +40,38 @@ class Component {
 // Default path of the component library next to the running program.
 std::string defaultComponentPath();
 
-struct RunConfig {
-  double start = 0.0;  // h
-  double stop = 1.0;   // h
-  double step = 1.0;   // h
-  int iterations = 1;  // iterative calls per time step
-  int unit = 1;
-  std::string label1;  // folder of startProfile.ini and dumps
-  std::array<double, kParameters> parameters{};
+// The simulation's clock as the host's kernel serves it during a call.
+struct HostClock {
+  double startTime = 0.0;  // h
+  double timeStep = 1.0;   // h
+  int iteration = 0;       // iterative call of the time step, from 0
+};
+
+// One unit of a deck as the host sees it: it answers the host's calls and
+// keeps what it reported (messages, rejected parameters).
+class Unit {
+ public:
+  virtual ~Unit() = default;
+  virtual int call(const HostClock& clock, double time, double* xin, double* out, double* par,
+                   int* info) = 0;
+  // What the unit reported; a caller may empty it as it reads it.
+  [[nodiscard]] virtual UnitRecord& record() = 0;
+};
+
+// A unit served by a loaded component library through the process's
+// stand-in kernel, with its own label 1.
+class LibraryUnit final : public Unit {
+ public:
+  LibraryUnit(Component& component, std::string label1)
+      : component_(component), label1_(std::move(label1)) {}
+  int call(const HostClock& clock, double time, double* xin, double* out, double* par,
+           int* info) override;
+  [[nodiscard]] UnitRecord& record() override { return record_; }
+
+ private:
+  Component& component_;
+  std::string label1_;
+  UnitRecord record_;
 };
 
 struct RunHooks {
@@ -52,18 +79,50 @@ struct RunHooks {
   std::function<void(double time, int step, std::array<double, kInputs>& inputs)> inputs;
   // Sees the outputs after the last iterative call of step k.
   std::function<void(double time, int step, const std::array<double, kOutputs>& outputs)> outputs;
+  // Asked after each completed step: true ends the simulation there.
+  std::function<bool()> stop;
+};
+
+// The time grid of a simulation.
+struct SimulationTimes {
+  double start = 0.0;  // h
+  double stop = 1.0;   // h
+  double step = 1.0;   // h
+  int iterations = 1;  // iterative calls per time step
+};
+
+// One unit of a deck: what answers, its unit number, parameters and hooks.
+struct DeckUnit {
+  Unit* unit = nullptr;
+  int number = 1;
+  std::array<double, kParameters> parameters{};
+  RunHooks hooks;
 };
 
 struct RunResult {
   int exitStatus = 0;  // 0 ok, 1 stopped by a fatal message or bad parameter
   int steps = 0;       // time steps completed
-  int calls = 0;
+  int calls = 0;       // calls of all units
   bool badParameter = false;
   bool fatal = false;
+  bool interrupted = false;  // ended early at the request of the `stop` hook
 };
 
-// Version signing, start of simulation, initial call, the time steps with
-// their iterative and end-of-step calls, end of simulation.
+// Every phase of the protocol calls every unit, one after the other in the
+// deck's order: version signing, start of simulation, initial call, per
+// time step the iterative calls (inputs set before them, outputs seen after
+// them) and the end-of-step calls, end of simulation. A fatal message or a
+// rejected parameter of any unit ends the simulation for all, and so does
+// the `stop` hook of any unit after a completed step.
+RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times);
+
+// One unit of the library: the deck of one, its messages in the kernel's
+// record.
+struct RunConfig : SimulationTimes {
+  int unit = 1;
+  std::string label1;  // folder of startProfile.ini and dumps
+  std::array<double, kParameters> parameters{};
+};
 RunResult runSimulation(Component& component, const RunConfig& config, const RunHooks& hooks);
 
 }  // namespace standin

@@ -3,6 +3,7 @@
 # change of the model or of the catalog:
 #   examples/*/reference.csv    the reference output of every example
 #   docs/reference.md           the parameter, input and output tables
+#   docs/Type8642.tmf           the proforma for the host's studio
 #   docs/solar-summer-day.png   the picture in the README
 #
 #   bash tools/update_references.sh [BUILD-DIR]     (default: build)
@@ -23,6 +24,8 @@ done
 
 "$plugstore" describe --markdown > docs/reference.md
 echo "docs/reference.md"
+"$plugstore" proforma -o docs/Type8642.tmf
+echo "docs/Type8642.tmf"
 
 "$plugstore" plot examples/solar-summer-day/reference.csv -o docs/solar-summer-day.png \
   --title "Solar store on a summer day (examples/solar-summer-day)"

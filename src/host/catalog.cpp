@@ -17,6 +17,7 @@ struct Field {
   std::string_view name;
   std::string_view unit;
   std::string_view description;
+  Limits limits{};
 };
 
 struct Group {
@@ -63,6 +64,7 @@ struct Text {
   std::array<std::size_t, N> descOff{};
   std::array<std::size_t, N> descLen{};
   std::array<std::string_view, N> unit{};
+  std::array<Limits, N> limits{};
   std::array<int, N> times{};  // how often a number was given: must be 1
 };
 
@@ -103,6 +105,7 @@ constexpr Text<N, C> buildText(std::span<const Group> groups) {
         pos = expand(t, pos, f.description, index);
         t.descLen[e] = pos - t.descOff[e];
         t.unit[e] = f.unit;
+        t.limits[e] = f.limits;
       }
     }
   }
@@ -129,91 +132,112 @@ constexpr std::array<CatalogEntry, N> entries(const Text<N, C>& t) {
     e[i] = CatalogEntry{
         static_cast<int>(i + 1),
         once ? std::string_view(t.chars.data() + t.nameOff[i], t.nameLen[i]) : std::string_view(),
-        t.unit[i], std::string_view(t.chars.data() + t.descOff[i], t.descLen[i])};
+        t.unit[i], std::string_view(t.chars.data() + t.descOff[i], t.descLen[i]), t.limits[i]};
   }
   return e;
 }
 
 // ---------------------------------------------------------------- parameters
 
+constexpr Limits kPositive{.min = 0.0, .openMin = true};
+constexpr Limits kNonNegative{.min = 0.0};
+constexpr Limits kRelative{.min = 0.0, .max = 1.0};
+constexpr Limits kPortHeight{.min = -1.0, .max = 1.0};  // -1: port not used
+constexpr Limits kPlugCount{.min = 10.0, .max = 400.0, .integer = true};
+constexpr Limits kSwitch{.min = 0.0, .max = 1.0, .integer = true};
+
 constexpr Field kStorePar[] = {
-    {0, "store.volume", "m3", "Store volume"},
-    {1, "store.density", "kg/m3", "Density of the store fluid"},
-    {2, "store.specificHeat", "kJ/(kg K)", "Specific heat of the store fluid (also of every port)"},
-    {3, "store.conductivity", "W/(m K)", "Thermal conductivity of the store fluid"},
-    {4, "store.height", "m", "Store height"},
+    {0, "store.volume", "m3", "Store volume", kPositive},
+    {1, "store.density", "kg/m3", "Density of the store fluid", kPositive},
+    {2, "store.specificHeat", "kJ/(kg K)", "Specific heat of the store fluid (also of every port)",
+     kPositive},
+    {3, "store.conductivity", "W/(m K)", "Thermal conductivity of the store fluid", kNonNegative},
+    {4, "store.height", "m", "Store height", kPositive},
     {5, "store.initialTemperature", "degC", "Initial temperature of a uniform store"},
-    {6, "store.maxPlugs", "-", "Maximum number of plugs (10 ... 400, above the minimum)"},
-    {7, "store.minPlugs", "-", "Minimum number of plugs (10 ... 400); a uniform store has as many"},
-    {8, "store.minDeltaT", "K", "Minimum temperature difference between two plugs"},
+    {6, "store.maxPlugs", "-", "Maximum number of plugs (10 ... 400, above the minimum)",
+     kPlugCount},
+    {7, "store.minPlugs", "-", "Minimum number of plugs (10 ... 400); a uniform store has as many",
+     kPlugCount},
+    {8, "store.minDeltaT", "K", "Minimum temperature difference between two plugs", kNonNegative},
     {9, "store.startProfile", "-",
-     "1: read the initial plugs from startProfile.ini in the folder of label 1"},
-    {10, "store.referenceTemperature", "degC", "Reference temperature of energy and exergy"},
-    {11, "loss.uaBottom", "W/K", "Loss UA of the store bottom"},
-    {12, "loss.uaSideLower", "W/K", "Loss UA of the lower third of the side wall"},
-    {13, "loss.uaSideMiddle", "W/K", "Loss UA of the middle third of the side wall"},
-    {14, "loss.uaSideUpper", "W/K", "Loss UA of the upper third of the side wall"},
-    {15, "loss.uaTop", "W/K", "Loss UA of the store top"},
+     "1: read the initial plugs from startProfile.ini in the folder of label 1", kSwitch},
+    {10, "store.referenceTemperature", "degC", "Reference temperature of energy and exergy",
+     Limits{.min = -273.15, .openMin = true}},
+    {11, "loss.uaBottom", "W/K", "Loss UA of the store bottom", kNonNegative},
+    {12, "loss.uaSideLower", "W/K", "Loss UA of the lower third of the side wall", kNonNegative},
+    {13, "loss.uaSideMiddle", "W/K", "Loss UA of the middle third of the side wall", kNonNegative},
+    {14, "loss.uaSideUpper", "W/K", "Loss UA of the upper third of the side wall", kNonNegative},
+    {15, "loss.uaTop", "W/K", "Loss UA of the store top", kNonNegative},
 };
 
 constexpr Field kUnusedPar[] = {{0, "unused#", "", "Not used"}};
 
 constexpr Field kPortPar[] = {
     {0, "port#.heightA", "-",
-     "Port #: relative height of connection A, where forward flow enters (-1: port not used)"},
+     "Port #: relative height of connection A, where forward flow enters (-1: port not used)",
+     kPortHeight},
     {1, "port#.heightB", "-",
-     "Port #: relative height of connection B, where forward flow leaves (-1: port not used)"},
+     "Port #: relative height of connection B, where forward flow leaves (-1: port not used)",
+     kPortHeight},
     {2, "port#.unused", "", "Port #: not used"},
     {3, "port#.inletMode", "-",
      "Port #: inlet mode, above 0.5 the entering fluid seeks its temperature layer, else it "
-     "enters at the connection height and mixes"},
+     "enters at the connection height and mixes",
+     kRelative},
 };
 
 constexpr Field kSensorPar[] = {
-    {0, "sensor#.height", "-", "Relative height of temperature sensor #"}};
+    {0, "sensor#.height", "-", "Relative height of temperature sensor #", kRelative}};
 
 constexpr Field kZonePar[] = {
-    {0, "zone#.low", "-", "Relative lower height of averaging zone #"},
-    {1, "zone#.high", "-", "Relative upper height of averaging zone #"},
+    {0, "zone#.low", "-", "Relative lower height of averaging zone #", kRelative},
+    {1, "zone#.high", "-", "Relative upper height of averaging zone #", kRelative},
 };
 
 constexpr Field kBarrierPar[] = {
-    {0, "barrier.mode", "-", "Thermal barrier: 0 none, 1 at a fixed height, 2 at a temperature"},
-    {1, "barrier.height", "-", "Relative height of the thermal barrier (mode 1)"},
+    {0, "barrier.mode", "-", "Thermal barrier: 0 none, 1 at a fixed height, 2 at a temperature",
+     Limits{.min = 0.0, .max = 2.0, .integer = true}},
+    {1, "barrier.height", "-", "Relative height of the thermal barrier (mode 1)", kRelative},
     {2, "barrier.temperature", "degC", "Temperature of the thermal barrier (mode 2)"},
-    {3, "barrier.ua", "W/K", "UA of the thermal barrier"},
-    {4, "hx.count", "-", "Number of immersed heat exchangers in use (0 ... 6)"},
+    {3, "barrier.ua", "W/K", "UA of the thermal barrier", kNonNegative},
+    {4, "hx.count", "-", "Number of immersed heat exchangers in use (0 ... 6)",
+     Limits{.min = 0.0, .max = kMaxHx, .integer = true}},
 };
 
 constexpr Field kHxPar[] = {
-    {0, "hx#.inletHeight", "-", "Hx #: relative inlet height (0 ... 1)"},
+    {0, "hx#.inletHeight", "-", "Hx #: relative inlet height (0 ... 1)", kRelative},
     {1, "hx#.outletHeight", "-",
-     "Hx #: relative outlet height (0 ... 1, at least 0.001 from the inlet)"},
-    {2, "hx#.innerDiameter", "m", "Hx #: inner pipe diameter"},
-    {3, "hx#.outerDiameter", "m", "Hx #: outer pipe diameter"},
-    {4, "hx#.length", "m", "Hx #: pipe length"},
-    {5, "hx#.wallConductivity", "W/(m K)", "Hx #: thermal conductivity of the pipe wall"},
+     "Hx #: relative outlet height (0 ... 1, at least 0.001 from the inlet)", kRelative},
+    {2, "hx#.innerDiameter", "m", "Hx #: inner pipe diameter", kPositive},
+    {3, "hx#.outerDiameter", "m", "Hx #: outer pipe diameter", kPositive},
+    {4, "hx#.length", "m", "Hx #: pipe length", kPositive},
+    {5, "hx#.wallConductivity", "W/(m K)", "Hx #: thermal conductivity of the pipe wall",
+     kPositive},
     {6, "hx#.glycolConcentration", "%",
-     "Hx #: antifreeze concentration of the Hx fluid (below 0.001: water)"},
+     "Hx #: antifreeze concentration of the Hx fluid (below 0.001: water)",
+     Limits{.min = 0.0, .max = 100.0}},
     {7, "hx#.volume", "m3",
-     "Hx #: fluid volume, used with UA model 1 (model 0 computes it from the pipe)"},
-    {8, "hx#.specificHeat", "kJ/(kg K)", "Hx #: specific heat of the Hx fluid"},
-    {9, "hx#.density", "kg/m3", "Hx #: density of the Hx fluid"},
-    {10, "hx#.numberOfCv", "-", "Hx #: number of control volumes"},
-    {11, "hx#.uaModel", "-", "Hx #: UA model, 0 from correlations, 1 from the nominal UA"},
+     "Hx #: fluid volume, used with UA model 1 (model 0 computes it from the pipe)", kNonNegative},
+    {8, "hx#.specificHeat", "kJ/(kg K)", "Hx #: specific heat of the Hx fluid", kPositive},
+    {9, "hx#.density", "kg/m3", "Hx #: density of the Hx fluid", kPositive},
+    {10, "hx#.numberOfCv", "-", "Hx #: number of control volumes",
+     Limits{.min = 1.0, .integer = true}},
+    {11, "hx#.uaModel", "-", "Hx #: UA model, 0 from correlations, 1 from the nominal UA", kSwitch},
     {12, "hx#.outsideConstant", "-", "Hx #: constant K of the outside power-law correlation"},
     {13, "hx#.outsideExponent", "-", "Hx #: exponent m of the outside power-law correlation"},
     {14, "hx#.flowExponent", "-", "Hx #: exponent of the mass flow in the UA law"},
     {15, "hx#.deltaTExponent", "-", "Hx #: exponent of the temperature difference in the UA law"},
     {16, "hx#.temperatureExponent", "-", "Hx #: exponent of the temperature in the UA law"},
-    {17, "hx#.uaNominal", "kJ/(h K)", "Hx #: nominal UA of the whole heat exchanger"},
+    {17, "hx#.uaNominal", "kJ/(h K)", "Hx #: nominal UA of the whole heat exchanger", kNonNegative},
     {18, "hx#.unused", "", "Hx #: stored, not used"},
 };
 
-constexpr Field kHeatAPar[] = {
-    {0, "heatA#.height", "-", "Relative height of heat input A# (0 or below: input off)"}};
-constexpr Field kHeatBPar[] = {
-    {0, "heatB#.height", "-", "Relative height of heat input B# (0 or below: input off)"}};
+constexpr Field kHeatAPar[] = {{0, "heatA#.height", "-",
+                                "Relative height of heat input A# (0 or below: input off)",
+                                Limits{.max = 1.0}}};
+constexpr Field kHeatBPar[] = {{0, "heatB#.height", "-",
+                                "Relative height of heat input B# (0 or below: input off)",
+                                Limits{.max = 1.0}}};
 
 constexpr Group kParameterGroups[] = {
     {1, 1, 0, 1, kStorePar},

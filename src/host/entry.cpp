@@ -1,13 +1,13 @@
-// The exported entry point: a thin adapter that owns the one store of this
-// loaded library and binds the model's host interface to the host's kernel.
+// The exported entry point: a thin adapter that owns the stores of this
+// loaded library, one per unit, and binds the model's host interface to the
+// host's kernel.
 #include <array>
 #include <cstdio>
 #include <cstring>
 
 #include "host/host_services.h"
 #include "host/trnsys_abi.h"
-#include "host/type8642.h"
-#include "store/state.h"
+#include "host/unit_stores.h"
 
 namespace {
 
@@ -66,9 +66,9 @@ class KernelHost final : public HostServices {
   }
 };
 
-plugstore::State& theStore() {
-  static plugstore::State state;
-  return state;
+plugstore::UnitStores& unitStores() {
+  static plugstore::UnitStores stores;
+  return stores;
 }
 
 }  // namespace
@@ -77,5 +77,5 @@ extern "C" PLUGSTORE_EXPORT int TYPE8642(double* time, double* xin, double* out,
                                          double* /*dtdt*/, double* par, int* info,
                                          int* /*icntrl*/) {
   KernelHost host;
-  return plugstore::type8642Call(theStore(), host, *time, xin, out, par, info);
+  return plugstore::callUnit(unitStores(), host, *time, xin, out, par, info);
 }

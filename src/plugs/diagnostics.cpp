@@ -82,11 +82,15 @@ void dumpPlugTable(const State& st, int /*dumpUnit*/, std::string_view label, in
   const std::string_view folder =
       trimTrailingBlanks({st.store.dataPath.data(), st.store.dataPath.size()});
   const std::string_view name = trimTrailingBlanks(label.substr(0, kLabelWidth));
-  std::array<char, 300 + 1 + kLabelWidth + 4 + 1> path{};
+  std::array<char, 300 + 1 + kLabelWidth + 16 + 4 + 1> path{};
   std::size_t n = 0;
   for (char c : folder) path[n++] = c;
   path[n++] = '/';
   for (char c : name) path[n++] = c;
+  if (st.dumpFileUnit != 0) {
+    const int k = std::snprintf(path.data() + n, 17, "_unit%d", st.dumpFileUnit);
+    n += k > 0 ? static_cast<std::size_t>(k) : 0U;
+  }
   std::memcpy(path.data() + n, ".txt", 4);
 
   std::FILE* f = std::fopen(path.data(), "w");

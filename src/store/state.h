@@ -1,5 +1,5 @@
 // All model state of one store. One State object is one store; the exported
-// entry point owns exactly one, tests may create as many as they like.
+// entry point keeps one per unit number, tests may create as many as they like.
 //
 // Index conventions:
 //  - plug records are addressed by their table index 0 ... 400 (0 and 400 are
@@ -325,6 +325,9 @@ struct State {
   int32_t unitCopy = 0;
   int32_t typeCopy = 0;
   int32_t dumpUnit = 0;
+  // Unit number carried by the plug-table dump file names when the library
+  // holds several stores (their folders may be the same); 0: plain names.
+  int32_t dumpFileUnit = 0;
 
   // Set when the parameter checks of the initial call failed: the store is
   // not built and iterative calls calculate nothing.

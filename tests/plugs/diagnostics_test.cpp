@@ -106,6 +106,9 @@ TEST_F(DumpTest, OnlyTheSwitchMinusOneWritesAndAnEmptyChainGivesTheHeaders) {
   EXPECT_TRUE(fs::is_empty(dir));
   dumpPlugTable(st, 31, "00_start", -1);
   EXPECT_EQ(file("00_start.txt"), kHeader);
+  st.dumpFileUnit = 12;  // one of several stores
+  dumpPlugTable(st, 31, "00_start", -1);
+  EXPECT_EQ(file("00_start_unit12.txt"), kHeader);
 }
 
 }  // namespace

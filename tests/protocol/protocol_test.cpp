@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "standin/kernel.h"
 
 namespace {
@@ -90,6 +93,45 @@ TEST_F(ProtocolTest, WholeRunAnswersEveryCallWithOne) {
   EXPECT_EQ(r.calls, 3 + 8 * 4 + 1);
   EXPECT_EQ(standin::kernel().typeckCalls, 1);
   EXPECT_FALSE(standin::kernel().fatalSeen());
+}
+
+// Units 4 and 9: stores of different volumes, each with a draw of its own.
+TEST_F(ProtocolTest, TwoUnitsInOneSimulationEachGiveWhatTheyGiveAlone) {
+  using Out = std::array<double, standin::kOutputs>;
+  const int numbers[2] = {4, 9};
+  const double volumes[2] = {0.3, 0.9};
+  const double draws[2] = {300.0, 1200.0};
+  auto run = [&](std::vector<int> which) {
+    std::vector<std::unique_ptr<standin::LibraryUnit>> units;
+    std::vector<standin::DeckUnit> deck;
+    std::vector<std::vector<Out>> seen(which.size());
+    for (std::size_t i = 0; i < which.size(); ++i) {
+      const auto w = static_cast<std::size_t>(which[i]);
+      units.push_back(std::make_unique<standin::LibraryUnit>(component, ""));
+      standin::DeckUnit d{units.back().get(), numbers[w], par, {}};
+      d.parameters[0] = volumes[w];
+      d.parameters[20] = 0.02;  // port 1 from the bottom to the top
+      d.parameters[21] = 0.98;
+      d.hooks.inputs = [&, w](double time, int, std::array<double, standin::kInputs>& in) {
+        in[0] = 10.0;
+        in[1] = (time > 1.0 + static_cast<double>(w) && time <= 2.5) ? draws[w] : 0.0;
+        in[30] = 15.0;
+      };
+      d.hooks.outputs = [&seen, i](double, int, const Out& out) { seen[i].push_back(out); };
+      deck.push_back(std::move(d));
+    }
+    const standin::RunResult r = standin::runDeck(deck, {0.0, 4.0, 0.1, 2});
+    EXPECT_EQ(r.exitStatus, 0);
+    for (const auto& u : units) EXPECT_FALSE(u->record().messages.empty());  // its notice
+    return seen;
+  };
+  const auto both = run({0, 1});
+  const auto first = run({0});
+  const auto second = run({1});
+  ASSERT_EQ(both[0].size(), 40U);
+  EXPECT_EQ(both[0], first[0]);
+  EXPECT_EQ(both[1], second[0]);
+  EXPECT_NE(both[0].back(), both[1].back());
 }
 
 }  // namespace

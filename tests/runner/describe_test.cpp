@@ -46,6 +46,7 @@ TEST(Describe, EveryEntryHasItsRowWithNumberNameAndUnit) {
 TEST(Names, NearestNamesAndPatterns) {
   EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
   EXPECT_EQ(editDistance("Store.Volume", "store.volume"), 0u);
+  EXPECT_EQ(editDistance("setp", "step"), 1u);
   EXPECT_EQ(nearestName(parameterCatalog(), "hx2.numberofcvs"), "hx2.numberOfCv");
   EXPECT_TRUE(globMatch("hx*.ua", "hx3.ua"));
   EXPECT_FALSE(globMatch("hx*.ua", "hx3.uaNominal"));

@@ -8,10 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "plugstore/names.h"
@@ -62,12 +65,14 @@ class RunTest : public ::testing::Test {
   void write(const std::string& name, const std::string& text) const {
     std::ofstream(folder / name) << text;
   }
-  RunReport run(const std::string& text, const std::string& csvName, bool checks = true) {
+  RunReport run(const std::string& text, const std::string& csvName, bool checks = true,
+                std::function<int()> stopSignal = {}) {
     const Scenario s = parseScenario(text, folder / "case.toml", checks);
     RunOptions options;
     options.library = PLUGSTORE_COMPONENT;
     options.csv = folder / csvName;
     options.progress = false;
+    options.stopSignal = std::move(stopSignal);
     return runScenario(s, options);
   }
   void TearDown() override {
@@ -147,6 +152,125 @@ TEST_F(RunTest, Label1TakesTheStartProfileFromTheScenariosFolder) {
   EXPECT_NEAR(out.rows.back()[1], 20.0, 1e-9);
   EXPECT_NEAR(out.rows.back()[2], 60.0, 1e-9);
   EXPECT_NEAR(out.rows.back()[3], 40.0, 1e-9);
+}
+
+TEST_F(RunTest, InitialProfileIsWrittenForTheComponentAndReadBack) {
+  const std::string still =
+      "[simulation]\nstop = 0.5\n[parameters]\nstore.conductivity = 0\n"
+      "loss = { uaBottom = 0, uaSideLower = 0, uaSideMiddle = 0, uaSideUpper = 0, uaTop = 0 }\n";
+  const std::string columns =
+      "[outputs]\ncolumns = [\"store.energy\", \"profile.*\", \"store.plugCount\"]\n";
+  ASSERT_EQ(run(still + "store.initialTemperature = 40\n" + columns, "uniform.csv").exitStatus(),
+            0);
+  ASSERT_EQ(run(still + "store.initialProfile = [[0.3, 40]]\n" + columns, "flat.csv").exitStatus(),
+            0);
+  const Csv uniform = readCsv(folder / "uniform.csv");
+  const Csv flat = readCsv(folder / "flat.csv");
+  for (std::size_t j = 1; j < uniform.header.size(); ++j) {
+    EXPECT_NEAR(flat.rows.back()[j], uniform.rows.back()[j], 1e-9) << uniform.header[j];
+  }
+
+  // Two layers, cut at the step: 20 degC below 0.4, 60 degC above.
+  const RunReport r =
+      run(still + "store.initialProfile = [[0, 20], [0.4, 20], [0.4, 60], [1, 60]]\n" + columns,
+          "layers.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  std::ifstream ini(folder / "startProfile.ini");
+  std::string line;
+  int plugs = 0;
+  double cap = 0.0;
+  while (std::getline(ini, line)) {
+    std::istringstream fields(line);
+    std::array<double, 8> v{};
+    for (double& x : v) fields >> x;
+    cap += v[1];
+    EXPECT_EQ(v[2], v[4] < 0.4 ? 20.0 : 60.0) << line;  // no plug straddles the step
+    ++plugs;
+  }
+  EXPECT_EQ(plugs, 30);  // 0.4 and 0.6 of the store cut into plugs of at most 1/30
+  EXPECT_NEAR(cap, 0.3 * 1000.0 * 4.19, 1e-9);
+  const Csv layers = readCsv(folder / "layers.csv");
+  const double mean = 0.4 * 20.0 + 0.6 * 60.0;
+  EXPECT_NEAR(layers.rows.back()[layers.column("store.energy")],
+              0.3 * 1000.0 * 4.19 * (mean - 20.0) / 1000.0, 1e-9);
+  EXPECT_NEAR(layers.rows.back()[layers.column("profile.t35")], 20.0, 1e-9);
+  EXPECT_NEAR(layers.rows.back()[layers.column("profile.t45")], 60.0, 1e-9);
+}
+
+// One tapping of 0.7 kWh at 6 l/min through a valve at 45 degC, mains at
+// 10 degC, from a store without losses at `store` degC.
+struct TapCase {
+  double store;
+  double needed;
+};
+
+TEST_F(RunTest, TappingsTakeTheirEnergyThroughTheMixingValve) {
+  const double tapFlow = 6.0 * 60.0;                           // kg/h
+  const double open = 0.7 * 3600.0 / (tapFlow * 4.19 * 35.0);  // h the tap stays open
+  for (const TapCase c : {TapCase{60.0, 40.0}, TapCase{30.0, 25.0}, TapCase{30.0, 40.0}}) {
+    const RunReport r =
+        run("[simulation]\nstop = 2\nstep = 0.0125\n"
+            "[parameters]\nstore.initialTemperature = " +
+                std::to_string(c.store) +
+                "\nloss = { uaBottom = 0, uaSideLower = 0, uaSideMiddle = 0, uaSideUpper = 0, "
+                "uaTop = 0 }\nport1 = { heightA = 0.02, heightB = 0.97 }\n"
+                "[inputs]\nport1.temperatureA = 10\n"
+                "[tapping]\nport = 1\ndelivery = 45\nlist = [[1.0, 0.7, " +
+                std::to_string(c.needed) +
+                ", 6]]\n[outputs]\ncolumns = [\"port1.massFlow\", \"tapping.*\"]\n",
+            "tap.csv");
+    ASSERT_EQ(r.exitStatus(), 0);
+    // A hot store gives 35/50 of the water at the tap, a cold one all of it.
+    const double share = c.store > 45.0 ? 35.0 / 50.0 : 1.0;
+    const double atTap = c.store > 45.0 ? 45.0 : c.store;
+    const double delivered = tapFlow * open * 4.19 * (atTap - 10.0) / 3600.0;
+    const double useful = atTap >= c.needed ? delivered : 0.0;
+    const TappingFigures& t = r.tapping;
+    EXPECT_NEAR(t.asked, 0.7, 1e-12) << c.store;
+    EXPECT_NEAR(t.useful, useful, 1e-9) << c.store;
+    EXPECT_NEAR(t.shortfall, 0.7 - useful, 1e-9) << c.store;
+    EXPECT_NEAR(t.drawn, share * tapFlow * open, 1e-9) << c.store;
+    const Csv out = readCsv(folder / "tap.csv");
+    double mass = 0.0;
+    double asked = 0.0;
+    for (const auto& row : out.rows) {
+      mass += row[out.column("port1.massFlow")] * 0.0125;
+      asked += row[out.column("tapping.asked")] * 0.0125;
+      if (row[0] > 1.0 && row[0] < 1.0 + open) {
+        EXPECT_NEAR(row[out.column("tapping.temperature")], atTap, 1e-6) << row[0];
+      }
+    }
+    EXPECT_NEAR(mass, t.drawn, 1e-6);  // the CSV keeps 9 digits
+    EXPECT_NEAR(asked, 0.7, 1e-6);
+  }
+}
+
+TEST_F(RunTest, ThermostatSwitchesTheHeaterWithHysteresis) {
+  const RunReport r = run(
+      "[simulation]\nstop = 6\nstep = 0.0166666666666666667\n"
+      "[parameters]\nstore.initialTemperature = 50\nheatA1.height = 0.05\nsensor5.height = 0.5\n"
+      "port1 = { heightA = 0.02, heightB = 0.97 }\n"
+      "[inputs]\nport1.temperatureA = 10\nport1.massFlow = { daily = [[0, 0], [3, 600], [3.4, "
+      "0]] }\n"
+      "[[controller]]\nname = \"heater\"\ntype = \"thermostat\"\ninput = \"heatA1.power\"\n"
+      "sensor = \"sensor5.temperature\"\non = 55\noff = 60\nvalue = 3\n"
+      "[outputs]\ncolumns = [\"sensor5.temperature\", \"heatInputs.power\", \"control.heater\"]\n",
+      "thermostat.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  const Csv out = readCsv(folder / "thermostat.csv");
+  bool on = false;  // the first step runs in the initial state
+  int switchedOn = 0;
+  for (const auto& row : out.rows) {
+    EXPECT_EQ(row[3], on ? 1.0 : 0.0) << row[0];
+    EXPECT_EQ(row[2], on ? 3.0 : 0.0) << row[0];
+    const bool next = on ? row[1] < 60.0 : row[1] < 55.0;
+    if (&row != &out.rows.back()) switchedOn += next && !on ? 1 : 0;
+    on = next;
+  }
+  // On from the start, off at 60 degC, on again after the draw.
+  EXPECT_EQ(switchedOn, 2);
+  ASSERT_EQ(r.controllers.size(), 1u);
+  EXPECT_EQ(r.controllers[0].switchedOn, 2);
 }
 
 TEST_F(RunTest, MessagesAreCountedBySeverityAndTimed) {
@@ -231,6 +355,29 @@ TEST_F(RunTest, ExamplesMatchTheirReferenceOutputs) {
     ++checked;
   }
   EXPECT_GE(checked, 3);
+}
+
+TEST_F(RunTest, StoppedRunsKeepTheirCompleteRowsAndFailedOnesLeaveTheFileAlone) {
+  write("kept.csv", "earlier results\n");
+  const RunReport rejected =
+      run("[parameters]\nport1 = { heightA = 0.5, heightB = 1.0 }\n", "kept.csv", false);
+  EXPECT_EQ(rejected.exitStatus(), 1);
+  std::stringstream kept;
+  kept << std::ifstream(folder / "kept.csv").rdbuf();
+  EXPECT_EQ(kept.str(), "earlier results\n");
+
+  int asked = 0;
+  const RunReport stopped = run("[simulation]\nstop = 10\n[outputs]\ncolumns = \"all\"\n",
+                                "kept.csv", true, [&asked] { return ++asked == 3 ? SIGINT : 0; });
+  EXPECT_EQ(stopped.exitStatus(), 128 + SIGINT);
+  EXPECT_EQ(stopped.result.steps, 3);
+  const Csv out = readCsv(folder / "kept.csv");
+  ASSERT_EQ(out.rows.size(), 3u);
+  for (const auto& row : out.rows) EXPECT_EQ(row.size(), out.header.size());
+  // Nothing is left under a temporary name.
+  for (const auto& f : fs::directory_iterator(folder)) {
+    EXPECT_NE(f.path().extension().string(), ".part") << f.path();
+  }
 }
 
 int exitStatusOf(const std::string& arguments) {

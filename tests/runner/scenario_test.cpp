@@ -292,9 +292,87 @@ TEST_F(ScenarioTest, SeriesFilesMapColumnsToInputs) {
   EXPECT_NE(d.message.find("cannot open the series file"), std::string::npos) << d.message;
 
   d = error(ports +
-            "[inputs]\nport1.massFlow = 3\n[[series]]\nfile = \"flows.csv\"\n"
+            "[inputs]\nport1.massFlow = 3\nport1.temperatureA = 10\n[[series]]\n"
+            "file = \"flows.csv\"\n"
             "columns = { \"port1.massFlow\" = \"port1.massFlow\" }\n");
   EXPECT_NE(d.message.find("given twice"), std::string::npos) << d.message;
+}
+
+TEST_F(ScenarioTest, CheckReportsEveryFaultInFileOrder) {
+  try {
+    parse(
+        "titel = \"x\"\n[simulation]\nsetp = 0.5\n[parameters]\nstore.volume = -1\n"
+        "store.heigth = 1.5\n[inputs]\nport1.massFlow = { daily = [[0, 1], [24, 0]] }\n"
+        "[[controller]]\nname = \"h\"\ntype = \"thermostat\"\ninput = \"heatA1.power\"\n"
+        "sensor = \"sensor1.temprature\"\non = 1\noff = 2\nvalue = 1\n"
+        "[outputs]\ncolumns = [\"store.enrgy\"]\n");
+    FAIL() << "accepted";
+  } catch (const ScenarioError& e) {
+    std::vector<int> lines;
+    for (const Diagnostic& d : e.diagnostics()) lines.push_back(d.place.line);
+    EXPECT_EQ(lines, (std::vector<int>{1, 3, 5, 6, 8, 13, 18})) << e.what();
+    const std::string all = e.what();
+    for (const char* hint : {"did you mean 'title'", "did you mean 'step'", "must be above 0",
+                             "did you mean 'store.height'", "must equal the point at 0 h",
+                             "did you mean 'sensor1.temperature'", "did you mean 'store.energy'"}) {
+      EXPECT_NE(all.find(hint), std::string::npos) << hint << "\n" << all;
+    }
+  }
+}
+
+TEST_F(ScenarioTest, CommandLineSettingsReplaceTheFilesAndAreCheckedAlike) {
+  const std::string text =
+      "[simulation]\nstop = 24\n[parameters]\nstore.volume = 0.3\n"
+      "port1 = { heightA = 0.1, heightB = 0.9 }\n"
+      "[inputs]\nport1.temperatureA = 10\nport1.massFlow = { daily = [[0, 0], [7, 300], [24, 0]] "
+      "}\n";
+  const Scenario s =
+      parseScenario(text, file(), true,
+                    {"store.volume=0.4", "port1.massFlow = 120", "simulation.stop=48",
+                     "store.initialProfile=[[0, 20], [1, 60]]"});
+  EXPECT_EQ(s.parameters[at(parameterNumber("store.volume"))], 0.4);
+  EXPECT_EQ(s.parameters[at(parameterNumber("store.startProfile"))], 1.0);
+  EXPECT_EQ(s.inputs[at(inputNumber("port1.massFlow"))].over(7.0, 8.0), 120.0);
+  EXPECT_EQ(s.stop, 48.0);
+  ASSERT_EQ(s.initialProfile.size(), 2u);
+
+  try {
+    parseScenario(text, file(), true,
+                  {"store.volume=big", "port2.massFlow=5", "store.vol=3", "novalue"});
+    FAIL() << "accepted";
+  } catch (const ScenarioError& e) {
+    const std::string all = e.what();
+    for (const char* hint :
+         {"-D store.volume=big: store.volume must be a number, not a string",
+          "-D port2.massFlow=5: port2.massFlow is given but port 2 is not in use",
+          "did you mean 'store.volume'", "-D takes name=value"}) {
+      EXPECT_NE(all.find(hint), std::string::npos) << hint << "\n" << all;
+    }
+  }
+}
+
+TEST_F(ScenarioTest, ControllersTappingsAndProfilesAreCheckedWhereWritten) {
+  const std::string port =
+      "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n[inputs]\nport1.temperatureA = 10\n";
+  const std::string thermostat =
+      "[[controller]]\nname = \"h\"\ntype = \"thermostat\"\ninput = \"hx1.massFlow\"\n"
+      "sensor = \"sensor1.temperature\"\non = 55\noff = 60\nvalue = 100\n";
+  Diagnostic d = error(thermostat);
+  EXPECT_EQ(d.place.line, 1);
+  EXPECT_NE(d.message.find("hx.count is 0"), std::string::npos) << d.message;
+  d = error(thermostat + "hot = \"sensor2.temperature\"\n");
+  EXPECT_NE(d.message.find("'hot' belongs to a differential controller"), std::string::npos);
+  d = error(port +
+            "[tapping]\nport = 1\ndelivery = 45\nlist = [[7, 0.1, 25, 3], [6, 1.4, 50, 6]]\n");
+  EXPECT_EQ(d.place.line, 8);
+  EXPECT_NE(d.message.find("tapping 2: times must not decrease"), std::string::npos) << d.message;
+  d = error(port + "port1.massFlow = 3\n[tapping]\nport = 1\nlist = [[7, 0.1, 25, 3]]\n");
+  EXPECT_NE(d.message.find("set by the tapping list"), std::string::npos) << d.message;
+  d = error("[parameters]\nstore.initialProfile = [[0, 20], [0.5, 30], [0.4, 60]]\n");
+  EXPECT_EQ(d.place.column, 45);  // at the third point
+  EXPECT_NE(d.message.find("point 3: heights must not decrease"), std::string::npos);
+  d = error("[parameters]\nstore.startProfile = 0\nstore.initialProfile = [[0, 20]]\n");
+  EXPECT_EQ(d.place.line, 2);
 }
 
 TEST_F(ScenarioTest, MissingScenarioFileIsAnError) {

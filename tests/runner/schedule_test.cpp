@@ -49,6 +49,12 @@ TEST(Schedule, ADailyProfileRepeatsAndWrapsAroundMidnight) {
   const Schedule linear({0.0, 12.0}, {10.0, 30.0}, Interpolation::kLinear, 24.0);
   EXPECT_DOUBLE_EQ(linear.at(18.0), 20.0);  // from 30 at noon back to 10 at midnight
   EXPECT_DOUBLE_EQ(linear.mean(23.0, 25.0), (linear.at(23.5) + linear.at(0.5)) / 2.0);
+
+  // A point at 24 h is midnight, the start of the next day.
+  const Schedule midnight({6.0, 24.0}, {20.0, 10.0}, Interpolation::kLinear, 24.0);
+  EXPECT_DOUBLE_EQ(midnight.at(3.0), 15.0);
+  EXPECT_DOUBLE_EQ(midnight.at(15.0), 15.0);
+  EXPECT_DOUBLE_EQ(midnight.at(24.0), 10.0);
 }
 
 TEST(Schedule, ProblemsNameTheOffendingPoint) {
@@ -57,9 +63,15 @@ TEST(Schedule, ProblemsNameTheOffendingPoint) {
   EXPECT_NE(Schedule::problem({0.0, 2.0, 2.0}, {1.0, 2.0, 3.0}, 0.0, &point).find("increase"),
             std::string::npos);
   EXPECT_EQ(point, 2u);
-  EXPECT_NE(Schedule::problem({1.0, 24.0}, {1.0, 2.0}, 24.0, &point).find("period"),
+  EXPECT_NE(Schedule::problem({1.0, 24.5}, {1.0, 2.0}, 24.0, &point).find("period"),
             std::string::npos);
   EXPECT_EQ(point, 1u);
+  // A point at the end of the period is 0 h of the next one: it must agree
+  // with a point at 0 h.
+  EXPECT_NE(Schedule::problem({0.0, 24.0}, {1.0, 2.0}, 24.0, &point).find("0 h"),
+            std::string::npos);
+  EXPECT_EQ(point, 1u);
+  EXPECT_EQ(Schedule::problem({0.0, 24.0}, {1.0, 1.0}, 24.0), "");
   EXPECT_NE(Schedule::problem({}, {}, 0.0), "");
 }
 

@@ -83,9 +83,12 @@ std::vector<int> chainIndices(const State& st) {
 }
 
 int Protocol::call(double time, Parameters& par, Inputs& in, Outputs& out) {
-  info[0] = 1;
+  info[0] = unit_;
   info[1] = 8642;
-  return type8642Call(st_, host_, time, in.data(), out.data(), par.data(), info.data());
+  if (stores_ != nullptr) {
+    return callUnit(*stores_, host_, time, in.data(), out.data(), par.data(), info.data());
+  }
+  return type8642Call(*st_, host_, time, in.data(), out.data(), par.data(), info.data());
 }
 
 int Protocol::versionSigning() {

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "host/unit_stores.h"
 #include "store/state.h"
 #include "support/recording_host.h"
 
@@ -40,10 +41,13 @@ std::vector<double> chainTemps(const State& st);
 // Record indices (bottom to top) of the chain.
 std::vector<int> chainIndices(const State& st);
 
-// Drives a State through the host's protocol, as the stand-in host does.
+// Drives a State through the host's protocol, as the stand-in host does; or,
+// built on a UnitStores, the stores of one unit as the exported entry does.
 class Protocol {
  public:
-  Protocol(State& st, RecordingHost& host) : st_(st), host_(host) {}
+  Protocol(State& st, RecordingHost& host) : st_(&st), host_(host) {}
+  Protocol(UnitStores& stores, int unit, RecordingHost& host)
+      : stores_(&stores), unit_(unit), host_(host) {}
   int versionSigning();
   int startOfSimulation();
   int initialCall(Parameters& par);
@@ -54,7 +58,9 @@ class Protocol {
 
  private:
   int call(double time, Parameters& par, Inputs& in, Outputs& out);
-  State& st_;
+  State* st_ = nullptr;
+  UnitStores* stores_ = nullptr;
+  int unit_ = 1;
   RecordingHost& host_;
   Inputs noInputs_{};
   Outputs scratch_{};

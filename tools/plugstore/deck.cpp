@@ -140,6 +140,12 @@ std::string writeDeck(const Scenario& s) {
     const InputSource& in = s.inputs[static_cast<std::size_t>(n - 1)];
     std::string how;
     if (in.schedule) how = "from " + in.origin + ": connect the unit that supplies it";
+    for (const ControllerSpec& c : s.controllers) {
+      if (c.input == n) how = "set by controller " + c.name + ": connect a controller unit";
+    }
+    if (s.tapping.port > 0 && inputEntry(n).name == indexed("port", s.tapping.port, ".massFlow")) {
+      how = "set by the tapping list: connect the unit of the draw-offs";
+    }
     o << comment("0,0", n, inputEntry(n), how);
   }
   o << "*** Initial values of the inputs (the constants of the scenario; a schedule gives its "

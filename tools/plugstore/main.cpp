@@ -4,20 +4,26 @@
 //   plugstore check SCENARIO.toml                                read and check only
 //   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
 //   plugstore describe [--markdown]                              the catalog of names
+//   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
+//   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
 // not trustworthy (the component warned, or the energy account does not close).
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/initial_profile.h"
+#include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "plugstore/summary_json.h"
@@ -51,9 +57,20 @@ bool writeText(const std::string& path, const std::string& text) {
     std::cout << text;
     return static_cast<bool>(std::cout);
   }
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  return static_cast<bool>(out);
+  return writeFileAtomically(path, text);
+}
+
+// SIGINT and SIGTERM end a run after the step under way, so that its files
+// keep complete rows; a second one ends the process at once.
+volatile std::sig_atomic_t stopRequest = 0;
+extern "C" void requestStop(int signal) { stopRequest = signal; }
+void stopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = requestStop;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -70,6 +87,14 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool unchecked = false;
   bool allowWarnings = false;
+  std::vector<std::string> overrides;
+  auto defineOption = [&overrides](CLI::App* command) {
+    command
+        ->add_option("-D,--define", overrides,
+                     "name=value: a parameter, an input or simulation.KEY, replacing the "
+                     "scenario's (repeatable)")
+        ->allow_extra_args(false);
+  };
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario and write its outputs as CSV");
   run->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
@@ -83,14 +108,17 @@ int main(int argc, char** argv) {
                 "Exit with 0, not 3, when the component warned (for warnings you have judged)");
   run->add_option("--summary", summaryPath,
                   "Also write the summary (steps, messages, energy account) as JSON to this file");
+  defineOption(run);
 
   CLI::App* check = app.add_subcommand("check", "Read and check a scenario without running it");
   check->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
+  defineOption(check);
 
   CLI::App* deck =
       app.add_subcommand("deck", "Print the unit's block for a host input file (TYPE 8642)");
   deck->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
   deck->add_option("-o,--output", output, "File to write (default: standard output)");
+  defineOption(deck);
 
   TableChoice choice;
   bool markdown = false;
@@ -103,6 +131,10 @@ int main(int argc, char** argv) {
   describe->add_flag("--parameters", onlyParameters, "Only the parameters");
   describe->add_flag("--inputs", onlyInputs, "Only the inputs");
   describe->add_flag("--outputs", onlyOutputs, "Only the outputs");
+
+  CLI::App* proforma = app.add_subcommand(
+      "proforma", "Write the component's proforma, the XML the host's studio places it from");
+  proforma->add_option("-o,--output", output, "File to write (default: standard output)");
 
   std::string csvPath;
   std::string title;
@@ -126,9 +158,16 @@ int main(int argc, char** argv) {
       std::cout << (markdown ? describeMarkdown() : describeText(choice));
       return 0;
     }
+    if (*proforma) {
+      if (!writeText(output, proformaXml())) {
+        std::cerr << "plugstore: cannot write " << output << "\n";
+        return kBadScenario;
+      }
+      return 0;
+    }
     if (*plotCmd) return plot(csvPath, output, title);
 
-    const Scenario scenario = loadScenario(scenarioPath, !unchecked);
+    const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
     if (*check) {
       std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
                 << " output columns: fine\n";
@@ -139,6 +178,13 @@ int main(int argc, char** argv) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
       }
+      if (!scenario.initialProfile.empty()) {
+        // The host reads the profile from the folder of label 1 as well.
+        const fs::path ini = writeStartProfile(
+            scenario.label1,
+            startProfileText(profilePlugs(scenario.initialProfile, scenario.parameters)));
+        std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
+      }
       return 0;
     }
 
@@ -146,12 +192,20 @@ int main(int argc, char** argv) {
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
     options.progress = !quiet;
+    options.stopSignal = []() { return static_cast<int>(stopRequest); };
+    stopOnSignals();
     const RunReport report = runScenario(scenario, options);
     const Verdict verdict = judge(report, allowWarnings);
     if (!quiet || report.exitStatus() != 0) {
       std::cerr << summaryText(scenario, report);
-      std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
-                << scenario.outputs.size() << " outputs)\n";
+      if (!report.csvWritten) {
+        std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
+      } else {
+        std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
+                  << scenario.outputs.size() << " outputs"
+                  << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
+                  << ")\n";
+      }
     }
     if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {
       std::cerr << "plugstore: cannot write " << summaryPath << "\n";

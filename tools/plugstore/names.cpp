@@ -31,16 +31,23 @@ const CatalogEntry& entryIn(std::span<const CatalogEntry> table, int number) {
 }  // namespace
 
 std::size_t editDistance(std::string_view a, std::string_view b) {
+  // Three rows of the table: two letters swapped ("setp" for "step") are one
+  // slip, not two.
+  std::vector<std::size_t> before(b.size() + 1);
+  std::vector<std::size_t> above(b.size() + 1);
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
+    before.swap(above);
+    above.swap(row);
     row[0] = i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
       const std::size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + cost});
-      diagonal = above;
+      row[j] = std::min({above[j] + 1, row[j - 1] + 1, above[j - 1] + cost});
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) &&
+          lower(a[i - 2]) == lower(b[j - 1])) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
     }
   }
   return row[b.size()];

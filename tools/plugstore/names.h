@@ -11,7 +11,8 @@
 
 namespace plugstore::runner {
 
-// Levenshtein distance, case-insensitive (a case slip costs nothing).
+// Edit distance, case-insensitive (a case slip costs nothing); two
+// neighbouring letters swapped count as one edit.
 std::size_t editDistance(std::string_view a, std::string_view b);
 
 // The name of `table` nearest to `name`; empty for an empty table.

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <map>
-#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <unordered_map>
 
+#include "plugstore/atomic_file.h"
+#include "plugstore/initial_profile.h"
 #include "plugstore/names.h"
 #include "standin/kernel.h"
 
@@ -19,12 +22,6 @@ namespace plugstore::runner {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct FileCloser {
-  void operator()(std::FILE* f) const {
-    if (f != nullptr) std::fclose(f);
-  }
-};
 
 // Output numbers of the energy terms, 0-based.
 struct Terms {
@@ -82,10 +79,41 @@ std::string hours(double v) {
   return buf;
 }
 
+std::string signalName(int signal) {
+  if (signal == SIGINT) return "SIGINT";
+  if (signal == SIGTERM) return "SIGTERM";
+  return "signal " + std::to_string(signal);
+}
+
 std::string general(double v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.4g", v);
   return buf;
+}
+
+// What the controllers and the tapping list did.
+std::string controlSummary(const Scenario& s, const RunReport& r) {
+  std::string o;
+  char buf[200];
+  if (!s.controllers.empty()) o += "controllers:\n";
+  for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
+    std::snprintf(buf, sizeof buf, "  %-26s on %d times, %.4g h in all\n",
+                  s.controllers[i].name.c_str(), r.controllers[i].switchedOn,
+                  r.controllers[i].onHours);
+    o += buf;
+  }
+  if (s.tapping.port == 0) return o;
+  const TappingFigures& t = r.tapping;
+  o += "tappings (kWh above the mains water):\n";
+  auto row = [&](const char* label, double value, const char* unit) {
+    std::snprintf(buf, sizeof buf, "  %-26s %12.4f %s\n", label, value, unit);
+    o += buf;
+  };
+  row("asked for", t.asked, "kWh");
+  row("delivered as needed", t.useful, "kWh, at or above the temperature each tapping needs");
+  row("short", t.shortfall, "kWh");
+  row("hot water from the store", t.drawn, "kg");
+  return o;
 }
 
 }  // namespace
@@ -94,7 +122,7 @@ std::string csvHeader(const Scenario& s) {
   std::string line = "time";
   for (int n : s.outputs) {
     line += ',';
-    line += outputEntry(n).name;
+    line += columnName(s, n);
   }
   return line + "\n";
 }
@@ -103,11 +131,19 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   standin::Component component(options.library);
   if (!component.loaded()) throw std::runtime_error(component.error());
 
-  std::unique_ptr<std::FILE, FileCloser> csv;
+  // Rows go to a temporary file that takes the final name at the end: a run
+  // stopped early keeps its completed rows, one that fails at the start
+  // leaves an existing file alone.
+  std::optional<AtomicFile> csvFile;
+  std::FILE* csv = nullptr;
   if (!options.csv.empty()) {
-    csv.reset(std::fopen(options.csv.string().c_str(), "w"));
-    if (!csv) throw std::runtime_error("cannot write " + options.csv.string());
-    std::fputs(csvHeader(s).c_str(), csv.get());
+    csvFile.emplace(options.csv);
+    csv = csvFile->get();
+    std::fputs(csvHeader(s).c_str(), csv);
+  }
+
+  if (!s.initialProfile.empty()) {
+    writeStartProfile(s.label1, startProfileText(profilePlugs(s.initialProfile, s.parameters)));
   }
 
   standin::Kernel& k = standin::kernel();
@@ -142,13 +178,31 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   const bool tty = isatty(fileno(stderr)) != 0;
   const int steps = s.steps();
 
+  Controllers controllers(s);
+  Tapping tapping(s);
+  controllers.start(s.start, s.start + s.step);
+  std::array<double, standin::kInputs> lastInputs{};
+  std::vector<double> extra(runnerColumns(s).size());
+
   standin::RunHooks hooks;
   hooks.inputs = [&](double time, int, std::array<double, standin::kInputs>& xin) {
     collect(time - s.step);
     for (std::size_t i = 0; i < xin.size(); ++i) xin[i] = s.inputs[i].over(time - s.step, time);
+    tapping.before(time - s.step, time, xin);
+    controllers.apply(xin);
+    lastInputs = xin;
   };
   hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
     collect(time);
+    tapping.after(time - s.step, time, out);
+    // The runner's columns show the step just run, before the controllers
+    // decide the next one.
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < controllers.size(); ++i) extra[column++] = controllers.column(i);
+    if (tapping.used()) {
+      for (std::size_t i = 0; i < 3; ++i) extra[column++] = tapping.column(i);
+    }
+    if (step < steps) controllers.decide(time, time + s.step, lastInputs, out);
     report.lastTime = time;
     const double h = s.step;
     acc.portHeat += out[terms.portHeat] * h;
@@ -162,12 +216,14 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
       acc.maxAbsBalance = std::abs(out[terms.balance]);
       acc.maxAbsBalanceTime = time;
     }
-    if (csv) {
-      std::fprintf(csv.get(), "%.10g", time);
+    if (csv != nullptr) {
+      std::fprintf(csv, "%.10g", time);
       for (int n : s.outputs) {
-        std::fprintf(csv.get(), ",%.9g", out[static_cast<std::size_t>(n - 1)]);
+        const double v = n <= kNumOutputs ? out[static_cast<std::size_t>(n - 1)]
+                                          : extra[static_cast<std::size_t>(n - kNumOutputs - 1)];
+        std::fprintf(csv, ",%.9g", v);
       }
-      std::fputc('\n', csv.get());
+      std::fputc('\n', csv);
     }
     if (!options.progress) return;
     const auto now = Clock::now();
@@ -182,17 +238,27 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     std::fflush(stderr);
   };
 
+  if (options.stopSignal) {
+    hooks.stop = [&]() {
+      report.stopSignal = options.stopSignal();
+      return report.stopSignal != 0;
+    };
+  }
+
   report.result = standin::runSimulation(component, cfg, hooks);
   // A fatal stop ends the step it happened in before its outputs are seen.
   const bool cutShort = report.result.fatal && report.result.steps < steps;
   collect(cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime);
   report.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
   if (printed && tty) std::fputs("\n", stderr);
+  report.controllers = controllers.figures();
+  report.tapping = tapping.figures();
   for (const standin::BadParameter& b : k.badParameters) {
     report.badParameters.push_back({b.number, b.severity, b.text});
   }
-  if (csv && std::fflush(csv.get()) != 0) {
-    throw std::runtime_error("cannot write " + options.csv.string());
+  if (csvFile && report.result.steps > 0) {
+    csvFile->commit();
+    report.csvWritten = true;
   }
   return report;
 }
@@ -275,9 +341,15 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
   o += "  largest |store.balance|   " + general(a.maxAbsBalance) + " kW at " +
        hours(a.maxAbsBalanceTime) + " h\n";
 
+  o += controlSummary(s, r);
+
   if (r.result.fatal) {
     o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +
          " h\n";
+  }
+  if (r.stopSignal != 0) {
+    o += "stopped by " + signalName(r.stopSignal) + " after " + hours(r.lastTime) + " h of " +
+         formatNumber(s.stop) + " h\n";
   }
   return o;
 }

@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "plugstore/controllers.h"
 #include "plugstore/scenario.h"
+#include "plugstore/tapping.h"
 #include "standin/protocol.h"
 
 namespace plugstore::runner {
@@ -17,6 +20,9 @@ struct RunOptions {
   std::string library;        // path of the component library
   std::filesystem::path csv;  // output CSV; empty: none
   bool progress = true;       // progress line on standard error for long runs
+  // Asked after every step: the number of a signal that asks the run to end
+  // there (SIGINT, SIGTERM), 0 to go on.
+  std::function<int()> stopSignal;
 };
 
 // One distinct message of the component (same severity and text), with how
@@ -65,8 +71,15 @@ struct RunReport {
   std::vector<MessageCount> messages;  // distinct messages in the order they first came
   std::vector<BadParameterReport> badParameters;
   EnergyAccount account;
-  // 0 done; 1 stopped by a fatal message or a rejected parameter.
-  [[nodiscard]] int exitStatus() const { return result.exitStatus; }
+  std::vector<ControllerFigures> controllers;  // in the order of the scenario
+  TappingFigures tapping;
+  int stopSignal = 0;       // the signal that ended the run early; 0 if none did
+  bool csvWritten = false;  // the CSV holds the completed steps under its final name
+  // 0 done; 1 stopped by a fatal message or a rejected parameter; 128 + the
+  // signal number for a run ended by a signal.
+  [[nodiscard]] int exitStatus() const {
+    return stopSignal != 0 ? 128 + stopSignal : result.exitStatus;
+  }
   [[nodiscard]] int warnings() const;
 };
 
@@ -79,8 +92,8 @@ struct Verdict {
 inline constexpr int kNotTrustworthy = 3;
 Verdict judge(const RunReport& report, bool allowWarnings);
 
-// Throws std::runtime_error when the library cannot be loaded or the CSV
-// file cannot be written.
+// Throws std::runtime_error when the library cannot be loaded, or the CSV
+// file or the start profile of store.initialProfile cannot be written.
 RunReport runScenario(const Scenario& scenario, const RunOptions& options);
 
 // Steps, wall time, speed, messages by severity, the energy account.

@@ -3,7 +3,9 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
@@ -48,6 +50,22 @@ ScenarioError::ScenarioError(Place place, const std::string& message)
     : ScenarioError(std::vector<Diagnostic>{{std::move(place), message}}) {}
 
 int Scenario::steps() const { return static_cast<int>(std::lround((stop - start) / step)); }
+
+std::vector<std::string> runnerColumns(const Scenario& s) {
+  std::vector<std::string> names;
+  for (const ControllerSpec& c : s.controllers) names.push_back("control." + c.name);
+  if (s.tapping.port > 0) {
+    for (const char* n : {"tapping.asked", "tapping.useful", "tapping.temperature"}) {
+      names.emplace_back(n);
+    }
+  }
+  return names;
+}
+
+std::string columnName(const Scenario& s, int column) {
+  if (column <= kNumOutputs) return std::string(outputEntry(column).name);
+  return runnerColumns(s).at(static_cast<std::size_t>(column - kNumOutputs - 1));
+}
 
 namespace {
 
@@ -97,8 +115,38 @@ class Parser {
     folder_ = fs::absolute(file).lexically_normal().parent_path();
   }
 
+  // Values from the command line (-D) are named by their setting.
   Place place(const toml::source_region& r) const {
+    if (r.path && *r.path != file_) return {std::string(*r.path), 0, 0};
     return {file_, static_cast<int>(r.begin.line), static_cast<int>(r.begin.column)};
+  }
+
+  // Runs one piece of the reading; its faults are kept and reading goes on
+  // with the next piece, so that one run of `check` shows them all.
+  template <typename F>
+  void attempt(const toml::source_region& anchor, F&& piece) {
+    try {
+      piece();
+    } catch (const ScenarioError& e) {
+      for (const Diagnostic& d : e.diagnostics()) record(d, place(anchor));
+    }
+  }
+  // A fault; `anchor` places it in file order when it lies in another file.
+  void record(const Diagnostic& d, const Place& anchor) {
+    const Place& key = d.place.file == file_ && d.place.line > 0 ? d.place : anchor;
+    const bool here = key.file == file_ && key.line > 0;
+    found_.push_back({d, here ? key.line : INT_MAX, here ? key.column : 0});
+  }
+  // All faults, in the order of the scenario file; those of the command line
+  // and of default values last.
+  void throwFound() {
+    if (found_.empty()) return;
+    std::stable_sort(found_.begin(), found_.end(), [](const Found& a, const Found& b) {
+      return a.line != b.line ? a.line < b.line : a.column < b.column;
+    });
+    std::vector<Diagnostic> all;
+    for (const Found& f : found_) all.push_back(f.diagnostic);
+    throw ScenarioError(std::move(all));
   }
   [[noreturn]] void fail(const toml::source_region& r, const std::string& message) const {
     throw ScenarioError(place(r), message);
@@ -121,14 +169,16 @@ class Parser {
     return *n.as_table();
   }
 
-  // Every key must be one of `keys`.
+  // Every key must be one of `keys`; each other one is a fault of its own.
   void onlyKeys(const toml::table& t, const std::string& where,
-                std::initializer_list<std::string_view> keys) const {
+                std::initializer_list<std::string_view> keys) {
     for (auto&& [key, node] : t) {
       if (std::find(keys.begin(), keys.end(), key.str()) != keys.end()) continue;
-      fail(key.source(), "unknown key '" + std::string(key.str()) + "' in " + where +
-                             "; did you mean '" + std::string(nearestKey(key.str(), keys)) +
-                             "'? (known: " + keyList(keys) + ")");
+      const Place at = place(key.source());
+      record(
+          {at, "unknown key '" + std::string(key.str()) + "' in " + where + "; did you mean '" +
+                   std::string(nearestKey(key.str(), keys)) + "'? (known: " + keyList(keys) + ")"},
+          at);
     }
   }
 
@@ -138,22 +188,47 @@ class Parser {
     return p.lexically_normal();
   }
 
-  Scenario run(const toml::table& root, bool checks);
+  Scenario run(toml::table root, bool checks, const std::vector<std::string>& overrides);
 
  private:
+  struct Found {
+    Diagnostic diagnostic;
+    int line;  // where it lies in the scenario file, for the order
+    int column;
+  };
+  // One -D setting: the name and its value, read as TOML.
+  struct Override {
+    std::string name;
+    toml::table value;  // the value at key "v"
+    Place place;
+  };
+
   void simulation(const toml::table& t, Scenario& s);
   void parameters(const toml::table& t, Scenario& s);
+  void setParameter(Scenario& s, const std::string& name, const toml::node& node,
+                    const Place& where);
+  void initialProfile(Scenario& s, const toml::node& node, const Place& where);
   void inputs(const toml::table& t, Scenario& s);
+  void inputValue(Scenario& s, const std::string& name, const toml::node& node,
+                  const toml::source_region& where);
   void series(const toml::node& n, Scenario& s);
+  void controllers(const toml::node& n, Scenario& s);
+  void controller(const toml::table& t, Scenario& s);
+  Signal signal(const toml::node& n, const std::string& what) const;
+  void tapping(const toml::table& t, Scenario& s);
   void outputs(const toml::table& t, Scenario& s);
   void setInput(Scenario& s, const std::string& name, const toml::source_region& where,
                 InputSource source);
   std::shared_ptr<const Schedule> inlineSchedule(const toml::table& t, const std::string& name,
-                                                 std::string& origin) const;
-  void check(Scenario& s) const;
+                                                 std::string& origin);
+  std::vector<Override> readOverrides(const std::vector<std::string>& overrides, toml::table& root);
+  void check(Scenario& s);
+  void checkControl(const Scenario& s, std::vector<Diagnostic>& found) const;
 
   std::string file_;
   fs::path folder_;
+  std::vector<Found> found_;
+  bool allColumns_ = true;
 };
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
@@ -172,202 +247,7 @@ void flatten(const toml::table& t, const std::string& prefix, Visit&& visit, Sto
   }
 }
 
-// ---------------------------------------------------------------- sections
-
-Scenario Parser::run(const toml::table& root, bool checks) {
-  onlyKeys(root, "the scenario",
-           {"title", "description", "simulation", "parameters", "inputs", "series", "outputs"});
-  Scenario s;
-  s.file = file_;
-  s.label1 = folder_.string();
-  s.parameters = defaultParameters();
-  const auto x = defaultInputs();
-  for (std::size_t i = 0; i < s.inputs.size(); ++i) {
-    s.inputs[i].constant = x[i];
-    s.inputs[i].origin = "default";
-    s.inputs[i].place = {file_, 0, 0};
-  }
-  for (Place& p : s.parameterPlace) p = {file_, 0, 0};
-  for (int n = 1; n <= kNumOutputs; ++n) s.outputs.push_back(n);
-
-  if (const toml::node* n = root.get("title")) s.title = string(*n, "title");
-  if (const toml::node* n = root.get("description")) s.description = string(*n, "description");
-  if (const toml::node* n = root.get("simulation")) simulation(table(*n, "[simulation]"), s);
-  if (s.label1.size() > 300) {
-    throw ScenarioError({file_, 0, 0},
-                        "label1 is longer than the 300 characters a host label "
-                        "holds: " +
-                            s.label1);
-  }
-  if (const toml::node* n = root.get("parameters")) parameters(table(*n, "[parameters]"), s);
-  if (const toml::node* n = root.get("inputs")) inputs(table(*n, "[inputs]"), s);
-  if (const toml::node* n = root.get("series")) series(*n, s);
-  if (const toml::node* n = root.get("outputs")) outputs(table(*n, "[outputs]"), s);
-  if (checks) check(s);
-  return s;
-}
-
-void Parser::simulation(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[simulation]", {"start", "stop", "step", "iterations", "unit", "label1"});
-  if (const toml::node* n = t.get("start")) s.start = number(*n, "start");
-  if (const toml::node* n = t.get("stop")) s.stop = number(*n, "stop");
-  if (const toml::node* n = t.get("step")) {
-    s.step = number(*n, "step");
-    if (!(s.step > 0.0) || !std::isfinite(s.step)) fail(n->source(), "step must be above 0 h");
-  }
-  if (!std::isfinite(s.start) || !std::isfinite(s.stop) || !(s.stop > s.start)) {
-    fail(t.source(), "the simulation must stop after it starts (start " + formatNumber(s.start) +
-                         " h, stop " + formatNumber(s.stop) + " h)");
-  }
-  const double steps = (s.stop - s.start) / s.step;
-  if (std::abs(steps - std::round(steps)) > 1e-6 * std::max(1.0, steps)) {
-    fail(t.source(), "stop - start (" + formatNumber(s.stop - s.start) +
-                         " h) is not a whole number of steps of " + formatNumber(s.step) + " h");
-  }
-  if (const toml::node* n = t.get("iterations")) {
-    const long it = integer(*n, "iterations");
-    if (it < 1 || it > 1000) fail(n->source(), "iterations must be 1 ... 1000");
-    s.iterations = static_cast<int>(it);
-  }
-  if (const toml::node* n = t.get("unit")) {
-    const long unit = integer(*n, "unit");
-    if (unit < 1 || unit > 999) fail(n->source(), "unit must be 1 ... 999");
-    s.unit = static_cast<int>(unit);
-  }
-  if (const toml::node* n = t.get("label1")) {
-    const fs::path folder = resolve(string(*n, "label1"));
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-      fail(n->source(), "label1: the folder " + folder.string() + " does not exist");
-    }
-    s.label1 = folder.string();
-    while (s.label1.size() > 1 && s.label1.back() == '/') s.label1.pop_back();
-  }
-}
-
-void Parser::parameters(const toml::table& t, Scenario& s) {
-  if (const toml::node* n = t.get("positional")) {
-    std::vector<double> values;
-    if (const toml::array* a = n->as_array()) {
-      for (std::size_t i = 0; i < a->size(); ++i) {
-        values.push_back(number(*a->get(i), "value " + std::to_string(i + 1) + " of positional"));
-      }
-    } else if (n->is_string()) {
-      const std::string text = *n->value<std::string>();
-      try {
-        const bool block = text.find("PARAMETERS") != std::string::npos ||
-                           text.find("parameters") != std::string::npos;
-        values = block ? deckParameters(text) : parseHostNumbers(text);
-      } catch (const HostTextError& e) {
-        fail(n->source(),
-             "positional, line " + std::to_string(e.line) + " of the text: " + e.what());
-      }
-    } else {
-      fail(n->source(), "positional must be an array of " + std::to_string(kNumParameters) +
-                            " numbers or the text of a host's parameter list, not " + typeName(*n));
-    }
-    if (values.size() != static_cast<std::size_t>(kNumParameters)) {
-      fail(n->source(), "positional has " + std::to_string(values.size()) + " values instead of " +
-                            std::to_string(kNumParameters));
-    }
-    std::copy(values.begin(), values.end(), s.parameters.begin());
-    for (Place& p : s.parameterPlace) p = place(n->source());
-  }
-  flatten(
-      t, "",
-      [&](const std::string& name, const toml::key& key, const toml::node& node) {
-        if (name == "positional") return;
-        const CatalogEntry* e = findParameter(name);
-        if (e == nullptr) fail(key.source(), unknownNameMessage("parameter", name));
-        const auto i = static_cast<std::size_t>(e->number - 1);
-        s.parameters[i] = number(node, name);
-        s.parameterPlace[i] = place(key.source());
-      },
-      [](const std::string&) { return false; });
-}
-
-std::shared_ptr<const Schedule> Parser::inlineSchedule(const toml::table& t,
-                                                       const std::string& name,
-                                                       std::string& origin) const {
-  onlyKeys(t, name, {"daily", "schedule", "period", "interpolation"});
-  const toml::node* daily = t.get("daily");
-  const toml::node* points = t.get("schedule");
-  if ((daily == nullptr) == (points == nullptr)) {
-    fail(t.source(), name + " needs either 'daily' (a profile repeated every 24 h) or 'schedule'");
-  }
-  const toml::node& list = daily != nullptr ? *daily : *points;
-  double period = daily != nullptr ? 24.0 : 0.0;
-  if (const toml::node* n = t.get("period")) {
-    if (daily != nullptr) fail(n->source(), "a daily profile repeats every 24 h: drop 'period'");
-    period = number(*n, "period");
-    if (!(period > 0.0)) fail(n->source(), "period must be above 0 h");
-  }
-  Interpolation mode = Interpolation::kHold;
-  if (const toml::node* n = t.get("interpolation")) {
-    const std::string m = string(*n, "interpolation");
-    if (m == "linear") {
-      mode = Interpolation::kLinear;
-    } else if (m != "hold") {
-      fail(n->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
-    }
-  }
-  const toml::array* a = list.as_array();
-  if (a == nullptr) {
-    fail(list.source(),
-         "the points must be an array of [hour, value] pairs, not " + typeName(list));
-  }
-  std::vector<double> times;
-  std::vector<double> values;
-  std::vector<const toml::node*> nodes;
-  for (const toml::node& p : *a) {
-    nodes.push_back(&p);
-    const toml::array* pair = p.as_array();
-    if (pair == nullptr || pair->size() != 2) {
-      fail(p.source(), "each point must be a pair [hour, value]");
-    }
-    times.push_back(number(*pair->get(0), "the hour of a point"));
-    values.push_back(number(*pair->get(1), "the value of a point"));
-  }
-  std::size_t point = 0;
-  const std::string why = Schedule::problem(times, values, period, &point);
-  if (!why.empty())
-    fail(point < nodes.size() ? nodes[point]->source() : list.source(), name + ": " + why);
-  origin = daily != nullptr ? "a daily profile" : "a schedule";
-  return std::make_shared<const Schedule>(std::move(times), std::move(values), mode, period);
-}
-
-void Parser::setInput(Scenario& s, const std::string& name, const toml::source_region& where,
-                      InputSource source) {
-  const CatalogEntry* e = findInput(name);
-  if (e == nullptr) fail(where, unknownNameMessage("input", name));
-  InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
-  if (slot.given()) {
-    fail(where, name + " is given twice; first at line " + std::to_string(slot.place.line) +
-                    " of " + slot.place.file);
-  }
-  source.place = place(where);
-  slot = std::move(source);
-}
-
-void Parser::inputs(const toml::table& t, Scenario& s) {
-  flatten(
-      t, "",
-      [&](const std::string& name, const toml::key& key, const toml::node& node) {
-        if (findInput(name) == nullptr) fail(key.source(), unknownNameMessage("input", name));
-        InputSource src;
-        if (const toml::table* st = node.as_table()) {
-          src.schedule = inlineSchedule(*st, name, src.origin);
-        } else {
-          src.constant = number(node, name);
-          src.origin = "constant";
-        }
-        setInput(s, name, key.source(), std::move(src));
-      },
-      // A table at a full input name is that input's schedule.
-      [](const std::string& name) { return findInput(name) != nullptr; });
-}
-
-// ---------------------------------------------------------------- CSV series
+// ---------------------------------------------------------------- CSV files
 
 struct CsvTable {
   std::vector<std::string> header;
@@ -442,92 +322,640 @@ CsvTable readCsv(const fs::path& path, const Place& from) {
   return t;
 }
 
+// ---------------------------------------------------------------- sections
+
+Scenario Parser::run(toml::table root, bool checks, const std::vector<std::string>& overrideTexts) {
+  const std::vector<Override> overrides = readOverrides(overrideTexts, root);
+  onlyKeys(root, "the scenario",
+           {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
+            "tapping", "outputs"});
+  Scenario s;
+  s.file = file_;
+  s.label1 = folder_.string();
+  s.parameters = defaultParameters();
+  const auto x = defaultInputs();
+  for (std::size_t i = 0; i < s.inputs.size(); ++i) {
+    s.inputs[i].constant = x[i];
+    s.inputs[i].origin = "default";
+    s.inputs[i].place = {file_, 0, 0};
+  }
+  for (Place& p : s.parameterPlace) p = {file_, 0, 0};
+  for (int n = 1; n <= kNumOutputs; ++n) s.outputs.push_back(n);
+
+  if (const toml::node* n = root.get("title")) {
+    attempt(n->source(), [&] { s.title = string(*n, "title"); });
+  }
+  if (const toml::node* n = root.get("description")) {
+    attempt(n->source(), [&] { s.description = string(*n, "description"); });
+  }
+  if (const toml::node* n = root.get("simulation")) {
+    attempt(n->source(), [&] { simulation(table(*n, "[simulation]"), s); });
+  }
+  if (s.label1.size() > 300) {
+    record(
+        {{file_, 0, 0}, "label1 is longer than the 300 characters a host label holds: " + s.label1},
+        {file_, 0, 0});
+  }
+  if (const toml::node* n = root.get("parameters")) {
+    attempt(n->source(), [&] { parameters(table(*n, "[parameters]"), s); });
+  }
+  for (const Override& o : overrides) {
+    if (findInput(o.name) != nullptr) continue;
+    attempt({}, [&] { setParameter(s, o.name, *o.value.get("v"), o.place); });
+  }
+  if (!s.initialProfile.empty()) {
+    // The profile reaches the component through its start-profile file.
+    const auto i = static_cast<std::size_t>(parameterNumber("store.startProfile") - 1);
+    const Place& set = s.parameterPlace[i];
+    if ((set.line > 0 || set.file != file_) && s.parameters[i] != 1.0) {
+      record({set, "store.startProfile must be 1 or left out with store.initialProfile"}, set);
+    }
+    s.parameters[i] = 1.0;
+    s.parameterPlace[i] = s.initialProfilePlace;
+  }
+  if (const toml::node* n = root.get("inputs")) {
+    attempt(n->source(), [&] { inputs(table(*n, "[inputs]"), s); });
+  }
+  if (const toml::node* n = root.get("series")) series(*n, s);
+  for (const Override& o : overrides) {
+    const CatalogEntry* e = findInput(o.name);
+    if (e == nullptr) continue;
+    // The command line replaces what the file gives.
+    InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
+    slot = InputSource{};
+    slot.constant = x[static_cast<std::size_t>(e->number - 1)];
+    const toml::node& value = *o.value.get("v");
+    attempt({}, [&] { inputValue(s, o.name, value, value.source()); });
+  }
+  if (const toml::node* n = root.get("controller")) controllers(*n, s);
+  if (const toml::node* n = root.get("tapping")) {
+    attempt(n->source(), [&] { tapping(table(*n, "[tapping]"), s); });
+  }
+  if (const toml::node* n = root.get("outputs")) {
+    attempt(n->source(), [&] { outputs(table(*n, "[outputs]"), s); });
+  }
+  if (allColumns_) {
+    const std::size_t extra = runnerColumns(s).size();
+    for (std::size_t i = 0; i < extra; ++i) {
+      s.outputs.push_back(kNumOutputs + 1 + static_cast<int>(i));
+    }
+  }
+  if (checks) check(s);
+  throwFound();
+  return s;
+}
+
+std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::string>& texts,
+                                                    toml::table& root) {
+  const std::initializer_list<std::string_view> kSimulationKeys = {"start",      "stop", "step",
+                                                                   "iterations", "unit", "label1"};
+  std::vector<Override> found;
+  for (const std::string& text : texts) {
+    const std::string source = "-D " + text;
+    const Place where{source, 0, 0};
+    const std::size_t eq = text.find('=');
+    const std::string name = eq == std::string::npos ? "" : trimmed(text.substr(0, eq));
+    if (name.empty()) {
+      record({where, "-D takes name=value, as in -D store.volume=0.4"}, where);
+      continue;
+    }
+    // The value as in the file; a bare word is a string (a folder, a title).
+    const std::string value = trimmed(text.substr(eq + 1));
+    toml::table doc;
+    try {
+      doc = toml::parse("v = " + value, source);
+    } catch (const toml::parse_error&) {
+      std::string quoted;
+      for (char c : value) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+      }
+      try {
+        doc = toml::parse("v = \"" + quoted + "\"", source);
+      } catch (const toml::parse_error& e) {
+        record({where, std::string(e.description())}, where);
+        continue;
+      }
+    }
+    if (name.starts_with("simulation.")) {
+      const std::string key = name.substr(11);
+      if (std::find(kSimulationKeys.begin(), kSimulationKeys.end(), key) == kSimulationKeys.end()) {
+        record({where, "unknown key '" + key + "' in [simulation]; did you mean '" +
+                           std::string(nearestKey(key, kSimulationKeys)) + "'?"},
+               where);
+        continue;
+      }
+      if (!root.contains("simulation")) root.insert("simulation", toml::table{});
+      if (toml::table* sim = root["simulation"].as_table()) {
+        doc.get("v")->visit([&](auto&& v) { sim->insert_or_assign(key, std::move(v)); });
+      }
+      continue;
+    }
+    if (name == "store.initialProfile" || findParameter(name) != nullptr ||
+        findInput(name) != nullptr) {
+      found.push_back({name, std::move(doc), where});
+      continue;
+    }
+    const std::string_view parameter = nearestName(parameterCatalog(), name);
+    const std::string_view input = nearestName(inputCatalog(), name);
+    const std::string_view nearest =
+        editDistance(name, input) < editDistance(name, parameter) ? input : parameter;
+    record({where, "unknown name '" + name +
+                       "': -D sets a parameter, an input or simulation.KEY; did you mean '" +
+                       std::string(nearest) + "'?"},
+           where);
+  }
+  return found;
+}
+
+void Parser::simulation(const toml::table& t, Scenario& s) {
+  onlyKeys(t, "[simulation]", {"start", "stop", "step", "iterations", "unit", "label1"});
+  bool grid = true;  // start, stop and step read well: the grid can be checked
+  auto key = [&](const char* name, auto&& use) {
+    const toml::node* n = t.get(name);
+    if (n == nullptr) return;
+    const std::size_t before = found_.size();
+    attempt(n->source(), [&] { use(*n); });
+    if (found_.size() != before) grid = false;
+  };
+  key("start", [&](const toml::node& n) { s.start = number(n, "start"); });
+  key("stop", [&](const toml::node& n) { s.stop = number(n, "stop"); });
+  key("step", [&](const toml::node& n) {
+    s.step = number(n, "step");
+    if (!(s.step > 0.0) || !std::isfinite(s.step)) fail(n.source(), "step must be above 0 h");
+  });
+  if (grid) {
+    attempt(t.source(), [&] {
+      if (!std::isfinite(s.start) || !std::isfinite(s.stop) || !(s.stop > s.start)) {
+        fail(t.source(), "the simulation must stop after it starts (start " +
+                             formatNumber(s.start) + " h, stop " + formatNumber(s.stop) + " h)");
+      }
+      const double steps = (s.stop - s.start) / s.step;
+      if (std::abs(steps - std::round(steps)) > 1e-6 * std::max(1.0, steps)) {
+        fail(t.source(), "stop - start (" + formatNumber(s.stop - s.start) +
+                             " h) is not a whole number of steps of " + formatNumber(s.step) +
+                             " h");
+      }
+    });
+  }
+  key("iterations", [&](const toml::node& n) {
+    const long it = integer(n, "iterations");
+    if (it < 1 || it > 1000) fail(n.source(), "iterations must be 1 ... 1000");
+    s.iterations = static_cast<int>(it);
+  });
+  key("unit", [&](const toml::node& n) {
+    const long unit = integer(n, "unit");
+    if (unit < 1 || unit > 999) fail(n.source(), "unit must be 1 ... 999");
+    s.unit = static_cast<int>(unit);
+  });
+  key("label1", [&](const toml::node& n) {
+    // From the command line a relative folder is taken from the current one.
+    const std::string text = string(n, "label1");
+    const bool typed = place(n.source()).file != file_;
+    const fs::path folder = typed ? fs::absolute(text).lexically_normal() : resolve(text);
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+      fail(n.source(), "label1: the folder " + folder.string() + " does not exist");
+    }
+    s.label1 = folder.string();
+    while (s.label1.size() > 1 && s.label1.back() == '/') s.label1.pop_back();
+  });
+}
+
+void Parser::parameters(const toml::table& t, Scenario& s) {
+  if (const toml::node* n = t.get("positional")) {
+    attempt(n->source(), [&] {
+      std::vector<double> values;
+      if (const toml::array* a = n->as_array()) {
+        for (std::size_t i = 0; i < a->size(); ++i) {
+          values.push_back(number(*a->get(i), "value " + std::to_string(i + 1) + " of positional"));
+        }
+      } else if (n->is_string()) {
+        const std::string text = *n->value<std::string>();
+        try {
+          const bool block = text.find("PARAMETERS") != std::string::npos ||
+                             text.find("parameters") != std::string::npos;
+          values = block ? deckParameters(text) : parseHostNumbers(text);
+        } catch (const HostTextError& e) {
+          fail(n->source(),
+               "positional, line " + std::to_string(e.line) + " of the text: " + e.what());
+        }
+      } else {
+        fail(n->source(), "positional must be an array of " + std::to_string(kNumParameters) +
+                              " numbers or the text of a host's parameter list, not " +
+                              typeName(*n));
+      }
+      if (values.size() != static_cast<std::size_t>(kNumParameters)) {
+        fail(n->source(), "positional has " + std::to_string(values.size()) +
+                              " values instead of " + std::to_string(kNumParameters));
+      }
+      std::copy(values.begin(), values.end(), s.parameters.begin());
+      for (Place& p : s.parameterPlace) p = place(n->source());
+    });
+  }
+  flatten(
+      t, "",
+      [&](const std::string& name, const toml::key& key, const toml::node& node) {
+        if (name == "positional") return;
+        attempt(key.source(), [&] { setParameter(s, name, node, place(key.source())); });
+      },
+      [](const std::string&) { return false; });
+}
+
+void Parser::setParameter(Scenario& s, const std::string& name, const toml::node& node,
+                          const Place& where) {
+  if (name == "store.initialProfile") {
+    initialProfile(s, node, where);
+    return;
+  }
+  const CatalogEntry* e = findParameter(name);
+  if (e == nullptr) throw ScenarioError(where, unknownNameMessage("parameter", name));
+  const auto i = static_cast<std::size_t>(e->number - 1);
+  s.parameters[i] = number(node, name);
+  s.parameterPlace[i] = where;
+}
+
+void Parser::initialProfile(Scenario& s, const toml::node& node, const Place& where) {
+  const toml::array* a = node.as_array();
+  if (a == nullptr) {
+    fail(node.source(),
+         "store.initialProfile must be an array of [height, temperature] points, not " +
+             typeName(node));
+  }
+  std::vector<ProfilePoint> points;
+  std::vector<const toml::node*> nodes;
+  for (const toml::node& p : *a) {
+    nodes.push_back(&p);
+    const toml::array* pair = p.as_array();
+    if (pair == nullptr || pair->size() != 2) {
+      fail(p.source(), "each point of store.initialProfile must be a pair [height, temperature]");
+    }
+    points.push_back({number(*pair->get(0), "the height of a point"),
+                      number(*pair->get(1), "the temperature of a point")});
+  }
+  std::size_t bad = 0;
+  const std::string why = profileProblem(points, &bad);
+  if (!why.empty()) {
+    fail(bad < nodes.size() ? nodes[bad]->source() : node.source(), "store.initialProfile: " + why);
+  }
+  s.initialProfile = std::move(points);
+  s.initialProfilePlace = where;
+}
+
+std::shared_ptr<const Schedule> Parser::inlineSchedule(const toml::table& t,
+                                                       const std::string& name,
+                                                       std::string& origin) {
+  onlyKeys(t, name, {"daily", "schedule", "period", "interpolation"});
+  const toml::node* daily = t.get("daily");
+  const toml::node* points = t.get("schedule");
+  if ((daily == nullptr) == (points == nullptr)) {
+    fail(t.source(), name + " needs either 'daily' (a profile repeated every 24 h) or 'schedule'");
+  }
+  const toml::node& list = daily != nullptr ? *daily : *points;
+  double period = daily != nullptr ? 24.0 : 0.0;
+  if (const toml::node* n = t.get("period")) {
+    if (daily != nullptr) fail(n->source(), "a daily profile repeats every 24 h: drop 'period'");
+    period = number(*n, "period");
+    if (!(period > 0.0)) fail(n->source(), "period must be above 0 h");
+  }
+  Interpolation mode = Interpolation::kHold;
+  if (const toml::node* n = t.get("interpolation")) {
+    const std::string m = string(*n, "interpolation");
+    if (m == "linear") {
+      mode = Interpolation::kLinear;
+    } else if (m != "hold") {
+      fail(n->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
+    }
+  }
+  const toml::array* a = list.as_array();
+  if (a == nullptr) {
+    fail(list.source(),
+         "the points must be an array of [hour, value] pairs, not " + typeName(list));
+  }
+  std::vector<double> times;
+  std::vector<double> values;
+  std::vector<const toml::node*> nodes;
+  for (const toml::node& p : *a) {
+    nodes.push_back(&p);
+    const toml::array* pair = p.as_array();
+    if (pair == nullptr || pair->size() != 2) {
+      fail(p.source(), "each point must be a pair [hour, value]");
+    }
+    times.push_back(number(*pair->get(0), "the hour of a point"));
+    values.push_back(number(*pair->get(1), "the value of a point"));
+  }
+  std::size_t point = 0;
+  const std::string why = Schedule::problem(times, values, period, &point);
+  if (!why.empty())
+    fail(point < nodes.size() ? nodes[point]->source() : list.source(), name + ": " + why);
+  origin = daily != nullptr ? "a daily profile" : "a schedule";
+  return std::make_shared<const Schedule>(std::move(times), std::move(values), mode, period);
+}
+
+void Parser::setInput(Scenario& s, const std::string& name, const toml::source_region& where,
+                      InputSource source) {
+  const CatalogEntry* e = findInput(name);
+  if (e == nullptr) fail(where, unknownNameMessage("input", name));
+  InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
+  if (slot.given()) {
+    fail(where, name + " is given twice; first at line " + std::to_string(slot.place.line) +
+                    " of " + slot.place.file);
+  }
+  source.place = place(where);
+  slot = std::move(source);
+}
+
+void Parser::inputs(const toml::table& t, Scenario& s) {
+  flatten(
+      t, "",
+      [&](const std::string& name, const toml::key& key, const toml::node& node) {
+        attempt(key.source(), [&] { inputValue(s, name, node, key.source()); });
+      },
+      // A table at a full input name is that input's schedule.
+      [](const std::string& name) { return findInput(name) != nullptr; });
+}
+
+void Parser::inputValue(Scenario& s, const std::string& name, const toml::node& node,
+                        const toml::source_region& where) {
+  if (findInput(name) == nullptr) fail(where, unknownNameMessage("input", name));
+  InputSource src;
+  if (const toml::table* st = node.as_table()) {
+    src.schedule = inlineSchedule(*st, name, src.origin);
+  } else {
+    src.constant = number(node, name);
+    src.origin = "constant";
+  }
+  setInput(s, name, where, std::move(src));
+}
+
 void Parser::series(const toml::node& n, Scenario& s) {
   const toml::array* list = n.as_array();
   if (list == nullptr || !list->is_array_of_tables()) {
-    fail(n.source(), "series must be written as [[series]] tables");
+    record({place(n.source()), "series must be written as [[series]] tables"}, place(n.source()));
+    return;
   }
   for (const toml::node& item : *list) {
-    const toml::table& t = *item.as_table();
-    onlyKeys(t, "[[series]]", {"file", "interpolation", "period", "columns"});
-    const toml::node* fileNode = t.get("file");
-    if (fileNode == nullptr) fail(t.source(), "[[series]] needs 'file', the CSV file");
-    const fs::path path = resolve(string(*fileNode, "file"));
-    const CsvTable csv = readCsv(path, place(fileNode->source()));
-    const std::string csvName = path.string();
+    attempt(item.source(), [&] {
+      const toml::table& t = *item.as_table();
+      onlyKeys(t, "[[series]]", {"file", "interpolation", "period", "columns"});
+      const toml::node* fileNode = t.get("file");
+      if (fileNode == nullptr) fail(t.source(), "[[series]] needs 'file', the CSV file");
+      const fs::path path = resolve(string(*fileNode, "file"));
+      const CsvTable csv = readCsv(path, place(fileNode->source()));
+      const std::string csvName = path.string();
 
-    double period = 0.0;
-    if (const toml::node* p = t.get("period")) {
-      period = number(*p, "period");
-      if (!(period > 0.0)) fail(p->source(), "period must be above 0 h");
-    }
-    Interpolation mode = Interpolation::kHold;
-    if (const toml::node* p = t.get("interpolation")) {
-      const std::string m = string(*p, "interpolation");
-      if (m == "linear") {
-        mode = Interpolation::kLinear;
-      } else if (m != "hold") {
-        fail(p->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
+      double period = 0.0;
+      if (const toml::node* p = t.get("period")) {
+        period = number(*p, "period");
+        if (!(period > 0.0)) fail(p->source(), "period must be above 0 h");
       }
-    }
-    std::vector<double> times;
-    for (const auto& row : csv.rows) times.push_back(row[0]);
-
-    // (CSV column, input name, where the mapping is written)
-    struct Use {
-      std::size_t column;
-      std::string input;
-      Place place;
-    };
-    std::vector<Use> uses;
-    if (const toml::node* c = t.get("columns")) {
-      const toml::table& map = table(*c, "columns");
-      for (auto&& [key, node] : map) {
-        const auto it = std::find(csv.header.begin() + 1, csv.header.end(), key.str());
-        if (it == csv.header.end()) {
-          std::string nearest;
-          std::size_t best = 0;
-          for (auto h = csv.header.begin() + 1; h != csv.header.end(); ++h) {
-            const std::size_t d = editDistance(key.str(), *h);
-            if (nearest.empty() || d < best) {
-              nearest = *h;
-              best = d;
-            }
-          }
-          fail(key.source(), "the series " + csvName + " has no column '" + std::string(key.str()) +
-                                 "'; did you mean '" + nearest + "'?");
+      Interpolation mode = Interpolation::kHold;
+      if (const toml::node* p = t.get("interpolation")) {
+        const std::string m = string(*p, "interpolation");
+        if (m == "linear") {
+          mode = Interpolation::kLinear;
+        } else if (m != "hold") {
+          fail(p->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
         }
-        uses.push_back({static_cast<std::size_t>(it - csv.header.begin()),
-                        string(node, std::string(key.str())), place(node.source())});
       }
-    } else {
-      for (std::size_t i = 1; i < csv.header.size(); ++i) {
-        uses.push_back({i, csv.header[i], {csvName, 1, csv.headerColumns[i]}});
+      std::vector<double> times;
+      for (const auto& row : csv.rows) times.push_back(row[0]);
+
+      // (CSV column, input name, where the mapping is written)
+      struct Use {
+        std::size_t column;
+        std::string input;
+        Place place;
+      };
+      std::vector<Use> uses;
+      if (const toml::node* c = t.get("columns")) {
+        const toml::table& map = table(*c, "columns");
+        for (auto&& [key, node] : map) {
+          const auto it = std::find(csv.header.begin() + 1, csv.header.end(), key.str());
+          if (it == csv.header.end()) {
+            std::string nearest;
+            std::size_t best = 0;
+            for (auto h = csv.header.begin() + 1; h != csv.header.end(); ++h) {
+              const std::size_t d = editDistance(key.str(), *h);
+              if (nearest.empty() || d < best) {
+                nearest = *h;
+                best = d;
+              }
+            }
+            fail(key.source(), "the series " + csvName + " has no column '" +
+                                   std::string(key.str()) + "'; did you mean '" + nearest + "'?");
+          }
+          uses.push_back({static_cast<std::size_t>(it - csv.header.begin()),
+                          string(node, std::string(key.str())), place(node.source())});
+        }
+      } else {
+        for (std::size_t i = 1; i < csv.header.size(); ++i) {
+          uses.push_back({i, csv.header[i], {csvName, 1, csv.headerColumns[i]}});
+        }
       }
-    }
-    for (const Use& u : uses) {
-      std::vector<double> values;
-      for (const auto& row : csv.rows) values.push_back(row[u.column]);
-      std::size_t point = 0;
-      const std::string why = Schedule::problem(times, values, period, &point);
-      if (!why.empty()) {
-        Place where{csvName, 0, 0};
-        if (point < csv.lines.size()) where.line = csv.lines[point];
-        throw ScenarioError(where, "column " + csv.header[u.column] + ": " + why);
+      for (const Use& u : uses) {
+        std::vector<double> values;
+        for (const auto& row : csv.rows) values.push_back(row[u.column]);
+        std::size_t point = 0;
+        const std::string why = Schedule::problem(times, values, period, &point);
+        if (!why.empty()) {
+          Place where{csvName, 0, 0};
+          if (point < csv.lines.size()) where.line = csv.lines[point];
+          throw ScenarioError(where, "column " + csv.header[u.column] + ": " + why);
+        }
+        const CatalogEntry* e = findInput(u.input);
+        if (e == nullptr) throw ScenarioError(u.place, unknownNameMessage("input", u.input));
+        InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
+        if (slot.given()) {
+          throw ScenarioError(u.place, u.input + " is given twice; first at line " +
+                                           std::to_string(slot.place.line) + " of " +
+                                           slot.place.file);
+        }
+        slot.schedule = std::make_shared<const Schedule>(times, std::move(values), mode, period);
+        slot.origin = path.filename().string() + ":" + csv.header[u.column];
+        slot.place = u.place;
       }
-      const CatalogEntry* e = findInput(u.input);
-      if (e == nullptr) throw ScenarioError(u.place, unknownNameMessage("input", u.input));
-      InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
-      if (slot.given()) {
-        throw ScenarioError(u.place, u.input + " is given twice; first at line " +
-                                         std::to_string(slot.place.line) + " of " +
-                                         slot.place.file);
-      }
-      slot.schedule = std::make_shared<const Schedule>(times, std::move(values), mode, period);
-      slot.origin = path.filename().string() + ":" + csv.header[u.column];
-      slot.place = u.place;
+    });
+  }
+}
+
+// ---------------------------------------------------------------- controllers
+
+void Parser::controllers(const toml::node& n, Scenario& s) {
+  const toml::array* list = n.as_array();
+  if (list == nullptr || !list->is_array_of_tables()) {
+    record({place(n.source()), "controllers must be written as [[controller]] tables"},
+           place(n.source()));
+    return;
+  }
+  for (const toml::node& item : *list) {
+    attempt(item.source(), [&] { controller(*item.as_table(), s); });
+  }
+}
+
+Signal Parser::signal(const toml::node& n, const std::string& what) const {
+  const std::string name = string(n, what);
+  if (const CatalogEntry* e = findInput(name)) return {name, true, e->number};
+  if (const CatalogEntry* e = findOutput(name)) return {name, false, e->number};
+  const std::string_view output = nearestName(outputCatalog(), name);
+  const std::string_view input = nearestName(inputCatalog(), name);
+  const std::string_view nearest =
+      editDistance(name, input) < editDistance(name, output) ? input : output;
+  fail(n.source(), what + ": '" + name + "' is neither an output nor an input; did you mean '" +
+                       std::string(nearest) + "'?");
+}
+
+void Parser::controller(const toml::table& t, Scenario& s) {
+  onlyKeys(t, "[[controller]]",
+           {"name", "type", "input", "value", "offValue", "enable", "initial", "sensor", "on",
+            "off", "hot", "cold", "deltaOn", "deltaOff"});
+  ControllerSpec c;
+  c.place = place(t.source());
+  auto need = [&](const char* key) -> const toml::node& {
+    const toml::node* n = t.get(key);
+    if (n == nullptr) fail(t.source(), "[[controller]] needs '" + std::string(key) + "'");
+    return *n;
+  };
+  const toml::node& nameNode = need("name");
+  c.name = string(nameNode, "name");
+  const bool plain = !c.name.empty() && std::all_of(c.name.begin(), c.name.end(), [](char ch) {
+    return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_' || ch == '-';
+  });
+  if (!plain) fail(nameNode.source(), "a controller's name is letters, digits, '_' and '-'");
+  for (const ControllerSpec& other : s.controllers) {
+    if (other.name == c.name) {
+      fail(nameNode.source(), "a controller named '" + c.name + "' exists already (line " +
+                                  std::to_string(other.place.line) + ")");
     }
   }
+  const std::string type = string(need("type"), "type");
+  const bool thermostat = type == "thermostat";
+  if (!thermostat && type != "differential") {
+    fail(t.get("type")->source(),
+         "type must be \"thermostat\" or \"differential\", not \"" + type + "\"");
+  }
+  const toml::node& inputNode = need("input");
+  const std::string input = string(inputNode, "input");
+  const CatalogEntry* e = findInput(input);
+  if (e == nullptr) fail(inputNode.source(), unknownNameMessage("input", input));
+  c.input = e->number;
+  c.value = number(need("value"), "value");
+  if (const toml::node* n = t.get("offValue")) {
+    c.offValue = number(*n, "offValue");
+    c.hasOffValue = true;
+  }
+  // The keys of the other kind of controller would be silently ignored.
+  const std::vector<std::string_view> foreign =
+      thermostat ? std::vector<std::string_view>{"hot", "cold", "deltaOn", "deltaOff"}
+                 : std::vector<std::string_view>{"sensor", "on", "off"};
+  for (std::string_view key : foreign) {
+    if (const toml::node* n = t.get(key)) {
+      fail(n->source(), "'" + std::string(key) + "' belongs to " +
+                            (thermostat ? "a differential controller; a thermostat takes sensor, "
+                                          "on and off"
+                                        : "a thermostat; a differential controller takes hot, "
+                                          "cold, deltaOn and deltaOff"));
+    }
+  }
+  if (thermostat) {
+    c.kind = ControllerKind::kThermostat;
+    c.sensor = signal(need("sensor"), "sensor");
+    c.on = number(need("on"), "on");
+    c.off = number(need("off"), "off");
+  } else {
+    c.kind = ControllerKind::kDifferential;
+    c.sensor = signal(need("hot"), "hot");
+    c.reference = signal(need("cold"), "cold");
+    c.on = number(need("deltaOn"), "deltaOn");
+    c.off = number(need("deltaOff"), "deltaOff");
+    if (c.on < c.off) fail(t.get("deltaOn")->source(), "deltaOn must be at least deltaOff");
+  }
+  if (const toml::node* n = t.get("enable")) {
+    std::string origin;
+    c.enable = inlineSchedule(table(*n, "enable"), "enable", origin);
+  }
+  if (const toml::node* n = t.get("initial")) {
+    const std::string state = string(*n, "initial");
+    if (state != "on" && state != "off") {
+      fail(n->source(), "initial must be \"on\" or \"off\", not \"" + state + "\"");
+    }
+    c.initiallyOn = state == "on";
+  }
+  s.controllers.push_back(std::move(c));
+}
+
+// ---------------------------------------------------------------- tapping list
+
+void Parser::tapping(const toml::table& t, Scenario& s) {
+  onlyKeys(t, "[tapping]", {"port", "delivery", "list", "file", "period"});
+  TappingSpec tp;
+  tp.place = place(t.source());
+  const toml::node* portNode = t.get("port");
+  if (portNode == nullptr) fail(t.source(), "[tapping] needs 'port', the port that draws");
+  const long port = integer(*portNode, "port");
+  if (port < 1 || port > kNumPorts) fail(portNode->source(), "port must be 1 ... 10");
+  tp.port = static_cast<int>(port);
+  if (const toml::node* n = t.get("delivery")) tp.delivery = number(*n, "delivery");
+  if (const toml::node* n = t.get("period")) {
+    tp.period = number(*n, "period");
+    if (!(tp.period > 0.0)) fail(n->source(), "period must be above 0 h");
+  }
+  const toml::node* list = t.get("list");
+  const toml::node* file = t.get("file");
+  if ((list == nullptr) == (file == nullptr)) {
+    fail(t.source(), "[tapping] needs either 'list' or 'file'");
+  }
+  std::vector<Place> places;
+  if (list != nullptr) {
+    const toml::array* a = list->as_array();
+    if (a == nullptr)
+      fail(list->source(), "list must be an array of tappings, not " + typeName(*list));
+    for (const toml::node& item : *a) {
+      const toml::array* tap = item.as_array();
+      if (tap == nullptr || tap->size() != 4) {
+        fail(item.source(), "each tapping is [hour, kWh, needed degC, l/min]");
+      }
+      tp.taps.push_back({number(*tap->get(0), "the hour of a tapping"),
+                         number(*tap->get(1), "the energy of a tapping"),
+                         number(*tap->get(2), "the needed temperature of a tapping"),
+                         number(*tap->get(3), "the flow of a tapping")});
+      places.push_back(place(item.source()));
+    }
+  } else {
+    const fs::path path = resolve(string(*file, "file"));
+    const CsvTable csv = readCsv(path, place(file->source()));
+    const std::vector<std::string> columns = {"time", "energy", "temperature", "flow"};
+    if (csv.header != columns) {
+      throw ScenarioError({path.string(), 1, 1},
+                          "a tapping file has the columns time, energy, temperature, flow "
+                          "(h, kWh, degC, l/min)");
+    }
+    for (std::size_t i = 0; i < csv.rows.size(); ++i) {
+      const auto& r = csv.rows[i];
+      tp.taps.push_back({r[0], r[1], r[2], r[3]});
+      places.push_back({path.string(), csv.lines[i], 1});
+    }
+  }
+  if (tp.taps.empty()) fail(t.source(), "the tapping list is empty");
+  for (std::size_t i = 0; i < tp.taps.size(); ++i) {
+    const Tap& tap = tp.taps[i];
+    const std::string name = "tapping " + std::to_string(i + 1);
+    auto bad = [&](const std::string& why) { throw ScenarioError(places[i], name + ": " + why); };
+    if (!std::isfinite(tap.time) || (i > 0 && tap.time < tp.taps[i - 1].time)) {
+      bad("times must not decrease");
+    }
+    if (tp.period > 0.0 && (tap.time < 0.0 || tap.time >= tp.period)) {
+      bad("the times of a repeating list must lie in 0 ... period (excluded)");
+    }
+    if (!(tap.energy > 0.0) || !std::isfinite(tap.energy)) bad("the energy must be above 0 kWh");
+    if (!(tap.flow > 0.0) || !std::isfinite(tap.flow)) bad("the flow must be above 0 l/min");
+    if (!(tap.temperature <= tp.delivery)) {
+      bad("needs " + formatNumber(tap.temperature) +
+          " degC, more than the mixing valve delivers (delivery = " + formatNumber(tp.delivery) +
+          " degC)");
+    }
+  }
+  s.tapping = std::move(tp);
 }
 
 // ---------------------------------------------------------------- outputs
@@ -539,42 +967,74 @@ void Parser::outputs(const toml::table& t, Scenario& s) {
   if (c->is_string() && *c->value<std::string>() == "all") return;
   const toml::array* a = c->as_array();
   if (a == nullptr) fail(c->source(), "columns must be \"all\" or an array of output names");
+  allColumns_ = false;
   s.outputs.clear();
+  const std::vector<std::string> extra = runnerColumns(s);
+  const std::size_t before = found_.size();
   for (const toml::node& item : *a) {
-    const std::string pattern = string(item, "an output column");
-    std::vector<int> found;
-    if (pattern.find('*') != std::string::npos) {
+    attempt(item.source(), [&] {
+      const std::string pattern = string(item, "an output column");
+      std::vector<int> found;
+      const bool glob = pattern.find('*') != std::string::npos;
       for (const CatalogEntry& e : outputCatalog()) {
-        if (globMatch(pattern, e.name)) found.push_back(e.number);
+        if (glob ? globMatch(pattern, e.name) : pattern == e.name) found.push_back(e.number);
       }
-      if (found.empty()) fail(item.source(), "no output matches '" + pattern + "'");
-    } else {
-      const CatalogEntry* e = findOutput(pattern);
-      if (e == nullptr) fail(item.source(), unknownNameMessage("output", pattern));
-      found.push_back(e->number);
-    }
-    for (int n : found) {
-      if (std::find(s.outputs.begin(), s.outputs.end(), n) == s.outputs.end()) {
-        s.outputs.push_back(n);
+      for (std::size_t i = 0; i < extra.size(); ++i) {
+        if (glob ? globMatch(pattern, extra[i]) : pattern == extra[i]) {
+          found.push_back(kNumOutputs + 1 + static_cast<int>(i));
+        }
       }
-    }
+      if (found.empty() && glob) fail(item.source(), "no output matches '" + pattern + "'");
+      if (found.empty() && (pattern.starts_with("control.") || pattern.starts_with("tapping."))) {
+        std::string known;
+        for (const std::string& x : extra) known += (known.empty() ? "" : ", ") + x;
+        fail(item.source(), "no column '" + pattern + "': the controllers and the tapping list " +
+                                "give " + (known.empty() ? "none" : known));
+      }
+      if (found.empty()) fail(item.source(), unknownNameMessage("output", pattern));
+      for (int n : found) {
+        if (std::find(s.outputs.begin(), s.outputs.end(), n) == s.outputs.end()) {
+          s.outputs.push_back(n);
+        }
+      }
+    });
   }
-  if (s.outputs.empty()) fail(c->source(), "columns names no output");
+  if (s.outputs.empty() && found_.size() == before) fail(c->source(), "columns names no output");
 }
 
 // ---------------------------------------------------------------- checks
 
-void Parser::check(Scenario& s) const {
+void Parser::check(Scenario& s) {
   std::vector<Diagnostic> found;
-  for (const Problem& p : parameterProblems(s.parameters)) {
+  const std::vector<Problem> parameterFaults = parameterProblems(s.parameters);
+  for (const Problem& p : parameterFaults) {
     const Place& where = s.parameterPlace[static_cast<std::size_t>(p.number - 1)];
-    found.push_back({where, p.message + (where.line == 0 ? " (the default value)" : "")});
+    const bool byDefault = where.line == 0 && where.file == file_;
+    found.push_back({where, p.message + (byDefault ? " (the default value)" : "")});
   }
-  for (const Problem& p : inputProblems(s.parameters, s.inputs)) {
-    found.push_back({s.inputs[static_cast<std::size_t>(p.number - 1)].place, p.message});
+  // What the controllers and the tapping list set counts as given, with the
+  // value it takes while on.
+  std::array<InputSource, kNumInputs> inputs = s.inputs;
+  for (const ControllerSpec& c : s.controllers) {
+    InputSource& in = inputs[static_cast<std::size_t>(c.input - 1)];
+    in = InputSource{};
+    in.constant = c.value;
+    in.origin = "controller " + c.name;
+    in.place = c.place;
+  }
+  if (s.tapping.port > 0) {
+    InputSource& in = inputs[static_cast<std::size_t>(
+        inputNumber(indexed("port", s.tapping.port, ".massFlow")) - 1)];
+    in = InputSource{};
+    in.constant = 1.0;
+    in.origin = "tapping list";
+    in.place = s.tapping.place;
+  }
+  for (const Problem& p : inputProblems(s.parameters, inputs)) {
+    found.push_back({inputs[static_cast<std::size_t>(p.number - 1)].place, p.message});
   }
   const std::size_t profile = static_cast<std::size_t>(parameterNumber("store.startProfile") - 1);
-  if (s.parameters[profile] == 1.0) {
+  if (s.parameters[profile] == 1.0 && s.initialProfile.empty()) {
     std::error_code ec;
     const fs::path ini = fs::path(s.label1) / "startProfile.ini";
     if (!fs::is_regular_file(ini, ec)) {
@@ -582,12 +1042,53 @@ void Parser::check(Scenario& s) const {
                        "store.startProfile is 1 but " + ini.string() + " does not exist"});
     }
   }
-  if (!found.empty()) throw ScenarioError(std::move(found));
+  if (!s.initialProfile.empty() && parameterFaults.empty()) {
+    const std::size_t plugs = profilePlugs(s.initialProfile, s.parameters).size();
+    const auto most = std::min<std::size_t>(
+        static_cast<std::size_t>(
+            s.parameters[static_cast<std::size_t>(parameterNumber("store.maxPlugs") - 1)]),
+        static_cast<std::size_t>(kTopSentinel - 1));
+    if (plugs > most) {
+      found.push_back({s.initialProfilePlace,
+                       "store.initialProfile needs " + std::to_string(plugs) +
+                           " plugs (one layer per step, cut to the height of a plug), more than "
+                           "store.maxPlugs allows (" +
+                           std::to_string(most) + ")"});
+    }
+  }
+  checkControl(s, found);
+  for (const Diagnostic& d : found) record(d, d.place);
+}
+
+void Parser::checkControl(const Scenario& s, std::vector<Diagnostic>& found) const {
+  const TappingSpec& tp = s.tapping;
+  if (tp.port == 0) return;
+  const std::string flow = indexed("port", tp.port, ".massFlow");
+  const std::string mains = indexed("port", tp.port, ".temperatureA");
+  const InputSource& given = s.inputs[static_cast<std::size_t>(inputNumber(flow) - 1)];
+  if (given.given()) {
+    found.push_back({given.place, flow + " is set by the tapping list: leave it out"});
+  }
+  for (const ControllerSpec& c : s.controllers) {
+    if (inputEntry(c.input).name == flow) {
+      found.push_back(
+          {c.place, "controller " + c.name + ": " + flow + " is set by the tapping list"});
+    }
+  }
+  const InputSource& cold = s.inputs[static_cast<std::size_t>(inputNumber(mains) - 1)];
+  const double warmest = cold.schedule ? cold.schedule->maxValue() : cold.constant;
+  if (cold.given() && !(warmest < tp.delivery)) {
+    found.push_back({cold.place, mains + ", the mains water of the tapping list, reaches " +
+                                     formatNumber(warmest) +
+                                     " degC: it must stay below the delivery temperature (" +
+                                     formatNumber(tp.delivery) + " degC)"});
+  }
 }
 
 }  // namespace
 
-Scenario parseScenario(const std::string& text, const fs::path& file, bool checks) {
+Scenario parseScenario(const std::string& text, const fs::path& file, bool checks,
+                       const std::vector<std::string>& overrides) {
   Parser parser(file);
   toml::table root;
   try {
@@ -595,15 +1096,16 @@ Scenario parseScenario(const std::string& text, const fs::path& file, bool check
   } catch (const toml::parse_error& e) {
     throw ScenarioError(parser.place(e.source()), std::string(e.description()));
   }
-  return parser.run(root, checks);
+  return parser.run(std::move(root), checks, overrides);
 }
 
-Scenario loadScenario(const fs::path& file, bool checks) {
+Scenario loadScenario(const fs::path& file, bool checks,
+                      const std::vector<std::string>& overrides) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw ScenarioError({file.string(), 0, 0}, "cannot open the scenario file");
   std::ostringstream text;
   text << in.rdbuf();
-  return parseScenario(text.str(), file, checks);
+  return parseScenario(text.str(), file, checks, overrides);
 }
 
 }  // namespace plugstore::runner

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "plugstore/initial_profile.h"
 #include "plugstore/schedule.h"
 #include "store/state.h"
 
@@ -47,11 +48,60 @@ struct InputSource {
   std::shared_ptr<const Schedule> schedule;  // null for a constant
   std::string origin;                        // "default", "constant", "daily", "file.csv:column"
   Place place;                               // where the scenario sets it; line 0 = default
-  [[nodiscard]] bool given() const { return place.line > 0; }
+  [[nodiscard]] bool given() const { return !origin.empty() && origin != "default"; }
   // The input over the time step (a, b] (hours).
   [[nodiscard]] double over(double a, double b) const {
     return schedule ? schedule->mean(a, b) : constant;
   }
+};
+
+// A signal a controller reads: an output of the component after the last
+// iterative call of the previous step, or an input as the component got it in
+// that step (a name that is both means the input).
+struct Signal {
+  std::string name;
+  bool input = false;
+  int number = 0;  // 1-based
+};
+
+enum class ControllerKind {
+  kThermostat,    // on below `on`, off from `off` (reversed when on > off)
+  kDifferential,  // on when hot - cold exceeds `on`, off when it falls below `off`
+};
+
+// A controller of the scenario: it sets one input of the component for
+// every step from signals of the step before.
+struct ControllerSpec {
+  std::string name;
+  ControllerKind kind = ControllerKind::kThermostat;
+  int input = 0;     // the input it sets (1-based)
+  Signal sensor;     // thermostat: what it measures; differential: the hot side
+  Signal reference;  // differential: the cold side
+  double on = 0.0;   // thermostat: degC (or the signal's unit); differential: K
+  double off = 0.0;
+  double value = 0.0;  // the input while on
+  bool hasOffValue = false;
+  double offValue = 0.0;                   // the input while off; else what the scenario gives
+  std::shared_ptr<const Schedule> enable;  // on only while above 0.5; null: always
+  bool initiallyOn = false;                // the state of the first step
+  Place place;
+};
+
+// One tapping: at `time` the tap opens at `flow` and stays open until it has
+// taken `energy` at the mixing valve's delivery temperature.
+struct Tap {
+  double time = 0.0;         // h
+  double energy = 0.0;       // kWh, above the mains temperature
+  double temperature = 0.0;  // degC the user needs; colder water is of no use
+  double flow = 0.0;         // l/min at the tap
+};
+
+struct TappingSpec {
+  int port = 0;            // 0: no tapping list
+  double delivery = 45.0;  // degC, set point of the thermostatic mixing valve
+  std::vector<Tap> taps;   // by rising time
+  double period = 0.0;     // h; 0 for a list that does not repeat
+  Place place;
 };
 
 struct Scenario {
@@ -69,19 +119,37 @@ struct Scenario {
   std::array<double, kNumParameters> parameters{};
   std::array<Place, kNumParameters> parameterPlace{};  // line 0: default value
   std::array<InputSource, kNumInputs> inputs{};
-  std::vector<int> outputs;  // output numbers in the order of the CSV columns
+  // Columns of the CSV in their order: the component's output numbers 1 ...
+  // 202, then the runner's own columns numbered from 203 (runnerColumns).
+  std::vector<int> outputs;
+
+  std::vector<ProfilePoint> initialProfile;  // empty: no profile to write
+  Place initialProfilePlace;
+  std::vector<ControllerSpec> controllers;  // in file order
+  TappingSpec tapping;
 
   [[nodiscard]] int steps() const;
 };
 
-// Reads, checks and returns the scenario; throws ScenarioError. Without
-// `checks` the parameter and input rules are skipped, so that a scenario the
-// runner would refuse reaches the component and its own reports.
-Scenario loadScenario(const std::filesystem::path& file, bool checks = true);
+// The runner's own columns: "control.NAME" for each controller (1 while on),
+// then "tapping.asked", "tapping.useful" (kW) and "tapping.temperature"
+// (degC at the tap) with a tapping list.
+std::vector<std::string> runnerColumns(const Scenario& s);
+
+// The name of a CSV column number.
+std::string columnName(const Scenario& s, int column);
+
+// Reads, checks and returns the scenario; throws ScenarioError with every
+// fault found, in file order. Without `checks` the parameter and input rules
+// are skipped, so that a scenario the runner would refuse reaches the
+// component and its own reports. `overrides` are "name=value" settings of
+// parameters, inputs or [simulation] keys that replace the file's (-D).
+Scenario loadScenario(const std::filesystem::path& file, bool checks = true,
+                      const std::vector<std::string>& overrides = {});
 
 // Same, from the text of a scenario file; `file` names it in messages and
 // its folder anchors relative paths.
 Scenario parseScenario(const std::string& text, const std::filesystem::path& file,
-                       bool checks = true);
+                       bool checks = true, const std::vector<std::string>& overrides = {});
 
 }  // namespace plugstore::runner

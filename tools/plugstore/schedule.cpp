@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <utility>
 
@@ -24,11 +25,30 @@ struct Area {
   }
 };
 
+std::string formatPeriod(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%g", v);
+  return buf;
+}
+
 }  // namespace
 
 Schedule::Schedule(std::vector<double> times, std::vector<double> values,
                    Interpolation interpolation, double period)
     : interpolation_(interpolation), period_(period) {
+  // A point at the end of the period is the start of the next one.
+  if (period_ > 0.0 && times.back() == period_) {
+    if (times.size() > 1 && times.front() == 0.0) {
+      times.pop_back();
+      values.pop_back();
+    } else {
+      const double first = values.back();
+      times.pop_back();
+      values.pop_back();
+      times.insert(times.begin(), 0.0);
+      values.insert(values.begin(), first);
+    }
+  }
   if (period_ > 0.0) {
     // One point before 0 and one after the period carry the wrap-around.
     t_.push_back(times.back() - period_);
@@ -58,9 +78,15 @@ std::string Schedule::problem(const std::vector<double>& times, const std::vecto
   }
   if (point != nullptr) *point = static_cast<std::size_t>(-1);
   if (period < 0.0 || !std::isfinite(period)) return "the period must be positive";
-  if (period > 0.0 && (times.front() < 0.0 || times.back() >= period)) {
+  if (period > 0.0 && (times.front() < 0.0 || times.back() > period)) {
     if (point != nullptr) *point = times.front() < 0.0 ? 0 : times.size() - 1;
-    return "the times of a repeating schedule must lie in 0 ... period (excluded)";
+    return "the times of a repeating schedule must lie in 0 ... period";
+  }
+  if (period > 0.0 && times.size() > 1 && times.back() == period && times.front() == 0.0 &&
+      values.back() != values.front()) {
+    if (point != nullptr) *point = times.size() - 1;
+    return "the point at " + formatPeriod(period) +
+           " h is 0 h of the next period: its value must equal the point at 0 h";
   }
   return "";
 }

@@ -18,7 +18,8 @@ enum class Interpolation {
 
 class Schedule {
  public:
-  // Points must satisfy `problem(...)` == "".
+  // Points must satisfy `problem(...)` == "". A point at the end of the
+  // period is the same as one at 0 in the next period.
   Schedule(std::vector<double> times, std::vector<double> values, Interpolation interpolation,
            double period);
 

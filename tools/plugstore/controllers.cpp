@@ -1,0 +1,68 @@
+#include "plugstore/controllers.h"
+
+namespace plugstore::runner {
+
+namespace {
+
+double read(const Signal& s, const std::array<double, kNumInputs>& inputs,
+            const std::array<double, kNumOutputs>& outputs) {
+  const auto i = static_cast<std::size_t>(s.number - 1);
+  return s.input ? inputs[i] : outputs[i];
+}
+
+}  // namespace
+
+bool nextState(const ControllerSpec& c, bool state, double x) {
+  if (c.kind == ControllerKind::kDifferential) return state ? !(x < c.off) : x > c.on;
+  if (c.on <= c.off) return state ? !(x >= c.off) : x < c.on;
+  return state ? !(x <= c.off) : x > c.on;
+}
+
+Controllers::Controllers(const Scenario& s)
+    : specs_(s.controllers),
+      state_(specs_.size()),
+      active_(specs_.size()),
+      figures_(specs_.size()) {}
+
+void Controllers::start(double a, double b) {
+  for (std::size_t i = 0; i < specs_.size(); ++i) state_[i] = specs_[i].initiallyOn;
+  enter(a, b);
+}
+
+void Controllers::decide(double a, double b, const std::array<double, kNumInputs>& inputs,
+                         const std::array<double, kNumOutputs>& outputs) {
+  for (std::size_t i = 0; i < specs_.size(); ++i) {
+    const ControllerSpec& c = specs_[i];
+    double x = read(c.sensor, inputs, outputs);
+    if (c.kind == ControllerKind::kDifferential) x -= read(c.reference, inputs, outputs);
+    state_[i] = nextState(c, state_[i], x);
+  }
+  enter(a, b);
+}
+
+void Controllers::enter(double a, double b) {
+  for (std::size_t i = 0; i < specs_.size(); ++i) {
+    const ControllerSpec& c = specs_[i];
+    // An enabling schedule (a tariff, a legionella hour) holds the switch's
+    // output, not its state: the thermostat goes on sensing meanwhile.
+    const bool enabled = !c.enable || c.enable->mean(a, b) > 0.5;
+    const bool on = state_[i] && enabled;
+    if (on && !active_[i]) ++figures_[i].switchedOn;
+    if (on) figures_[i].onHours += b - a;
+    active_[i] = on;
+  }
+}
+
+void Controllers::apply(std::array<double, kNumInputs>& inputs) const {
+  for (std::size_t i = 0; i < specs_.size(); ++i) {
+    const ControllerSpec& c = specs_[i];
+    double& x = inputs[static_cast<std::size_t>(c.input - 1)];
+    if (active_[i]) {
+      x = c.value;
+    } else if (c.hasOffValue) {
+      x = c.offValue;
+    }
+  }
+}
+
+}  // namespace plugstore::runner
