@@ -67,6 +67,17 @@ std::string columnName(const Scenario& s, int column) {
   return runnerColumns(s).at(static_cast<std::size_t>(column - kNumOutputs - 1));
 }
 
+std::string columnUnit(const Scenario& s, int column) {
+  if (column <= kNumOutputs) {
+    const std::string_view unit = outputEntry(column).unit;
+    return unit.empty() ? "-" : std::string(unit);
+  }
+  const std::string name = columnName(s, column);
+  if (name == "tapping.temperature") return "degC";
+  if (name.starts_with("tapping.")) return "kW";
+  return "-";
+}
+
 namespace {
 
 // ---------------------------------------------------------------- TOML helpers
@@ -233,6 +244,7 @@ class Parser {
   void controller(const toml::table& t, Scenario& s);
   Signal signal(const toml::node& n, const std::string& what) const;
   void tapping(const toml::table& t, Scenario& s);
+  void names(const toml::table& t, Scenario& s);
   void outputs(const toml::table& t, Scenario& s);
   void setInput(Scenario& s, const std::string& name, const toml::source_region& where,
                 InputSource source);
@@ -345,7 +357,7 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   const std::vector<Override> overrides = readOverrides(overrideTexts, root);
   onlyKeys(root, "the scenario",
            {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
-            "tapping", "outputs"});
+            "tapping", "outputs", "names"});
   Scenario s;
   s.file = file_;
   s.label1 = folder_.string();
@@ -410,6 +422,9 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   }
   if (const toml::node* n = root.get("outputs")) {
     attempt(n->source(), [&] { outputs(table(*n, "[outputs]"), s); });
+  }
+  if (const toml::node* n = root.get("names")) {
+    attempt(n->source(), [&] { names(table(*n, "[names]"), s); });
   }
   if (allColumns_) {
     const std::size_t extra = runnerColumns(s).size();
@@ -955,7 +970,31 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
 // ---------------------------------------------------------------- outputs
 
 void Parser::outputs(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[outputs]", {"columns"});
+  onlyKeys(t, "[outputs]", {"columns", "interval", "totals", "initialRow"});
+  if (const toml::node* n = t.get("interval")) {
+    s.interval = number(*n, "interval");
+    const double steps = s.interval / s.step;
+    if (!(steps >= 0.5) || std::abs(steps - std::round(steps)) > 1e-6 * steps) {
+      fail(n->source(), "interval must be a whole number of steps of " + formatNumber(s.step) +
+                            " h, not " + formatNumber(s.interval) + " h");
+    }
+  }
+  if (const toml::node* n = t.get("totals")) {
+    const std::string p = string(*n, "totals");
+    if (p == "daily") {
+      s.totals = Period::daily;
+    } else if (p == "monthly") {
+      s.totals = Period::monthly;
+    } else if (p == "yearly") {
+      s.totals = Period::yearly;
+    } else {
+      fail(n->source(), "totals must be \"daily\", \"monthly\" or \"yearly\", not \"" + p + "\"");
+    }
+  }
+  if (const toml::node* n = t.get("initialRow")) {
+    if (!n->is_boolean()) fail(n->source(), "initialRow must be true or false");
+    s.initialRow = *n->value<bool>();
+  }
   const toml::node* c = t.get("columns");
   if (c == nullptr) return;
   if (c->is_string() && *c->value<std::string>() == "all") return;
@@ -994,6 +1033,24 @@ void Parser::outputs(const toml::table& t, Scenario& s) {
     });
   }
   if (s.outputs.empty() && found_.size() == before) fail(c->source(), "columns names no output");
+}
+
+void Parser::names(const toml::table& t, Scenario& s) {
+  std::vector<std::string> known;
+  for (int d = 1; d <= kNumPorts; ++d) known.push_back(indexed("port", d, ""));
+  for (int k = 1; k <= kMaxHx; ++k) known.push_back(indexed("hx", k, ""));
+  for (const char* bank : {"heatA", "heatB"}) {
+    for (int i = 1; i <= kNumHeatInputs; ++i) known.push_back(indexed(bank, i, ""));
+  }
+  for (auto&& [key, node] : t) {
+    const std::string k(key.str());
+    if (std::find(known.begin(), known.end(), k) == known.end()) {
+      fail(key.source(), "unknown key '" + k +
+                             "' in [names]: ports, heat exchangers and heat inputs are named "
+                             "(port1 ... port10, hx1 ... hx6, heatA1 ... heatB10)");
+    }
+    s.names[k] = string(node, k);
+  }
 }
 
 // ---------------------------------------------------------------- checks

@@ -45,17 +45,23 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
   run.insert("badParameters", std::move(bad));
 
   const EnergyAccount& a = r.account;
-  run.insert("account", toml::table{{"ports", a.portHeat},
-                                    {"heatExchangers", a.hxHeat},
-                                    {"heatInputs", a.heatInputs},
-                                    {"heatIntoPlugs", a.heatIntoPlugs},
-                                    {"temperatureLimit", a.limitHeat},
-                                    {"losses", -a.losses},
-                                    {"storedChange", a.storedChange},
-                                    {"unexplained", a.residual()},
-                                    {"closes", a.closes()},
-                                    {"largestBalance", a.maxAbsBalance},
-                                    {"largestBalanceTime", a.maxAbsBalanceTime}});
+  toml::array flows;
+  for (const Flow& f : a.flows) {
+    flows.push_back(toml::table{
+        {"key", f.key}, {"label", f.label}, {"in", f.in}, {"out", f.out}, {"net", f.net()}});
+  }
+  toml::table account{{"flows", std::move(flows)},
+                      {"heatIntoPlugs", a.heatIntoPlugs},
+                      {"losses", a.losses},
+                      {"storedChange", a.storedChange},
+                      {"unexplained", a.residual()},
+                      {"closes", a.closes()},
+                      {"largestBalance", a.maxAbsBalance},
+                      {"largestBalanceTime", a.maxAbsBalanceTime}};
+  if (findOutput("balance.limitHeat") != nullptr) account.insert("temperatureLimit", a.limitHeat);
+  run.insert("account", std::move(account));
+  run.insert("csvRows", r.csvRows);
+  run.insert("totalsRows", r.totalsRows);
 
   toml::array controllers;
   for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
