@@ -165,7 +165,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     collect(time - s.step);
     for (std::size_t i = 0; i < xin.size(); ++i) xin[i] = s.inputs[i].over(time - s.step, time);
     tapping.before(time - s.step, time, xin);
-    controllers.apply(xin);
+    controllers.apply(s.step, xin);
     lastInputs = xin;
   };
   if (s.initialRow && rows) {
