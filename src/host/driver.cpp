@@ -292,8 +292,9 @@ void runTimeStep(State& st, HostServices& host) {
   }
 
   calculateFlow(st, host);
-  s.nPlugsSolver = countPlugs(st.plugs);
   if (!heatRuns(s)) {
+    // (The heat part counts the plugs it solves for itself.)
+    s.nPlugsSolver = countPlugs(st.plugs);
     // No heat flows in this call: none of an earlier call may be reported.
     forEachPlug(st, [](int, Plug& plug) { plug.qV = plug.qL = plug.qA = plug.sL = 0.0; });
     mixAfterHeat(st, host);

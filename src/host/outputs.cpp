@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "store/plug_table.h"
 
@@ -32,6 +33,71 @@ int plugContaining(const PlugTable& t, double z) {
   return -1;
 }
 
+// The same over the chain in `order`, from position `from` on; the position
+// found, or 0.
+int positionContaining(const PlugTable& t, const ChainOrder& order, double z, int from = 1) {
+  for (int i = from; i <= order.n; ++i) {
+    const Plug& q = t[order.at(i)];
+    if (static_cast<double>(q.zDown) <= z && z <= static_cast<double>(q.zUp)) return i;
+  }
+  return 0;
+}
+
+// Temperature at z in plug p, which contains it: the plug's own, or on the
+// line through the middles of p and its neighbour on z's side.
+double temperatureInPlug(const PlugTable& t, int p, double z, bool interpolate) {
+  if (!interpolate) return t[p].Temp;
+  const double midP = midHeight(t[p]);
+  if (z > midP) {
+    const int q = t[p].iUp;
+    if (q == kTopSentinel) return t[p].Temp;
+    return lineAt(z, midP, t[p].Temp, midHeight(t[q]), t[q].Temp);
+  }
+  const int q = t[p].iDown;
+  if (q == kBottomSentinel) return t[p].Temp;
+  return lineAt(z, midHeight(t[q]), t[q].Temp, midP, t[p].Temp);
+}
+
+// The chain ends inside the table, and neither the bottoms nor (with
+// `tops`) the tops of its plugs fall, as after every calculation of a call.
+// Then the lowest plug that contains a height is never below the one that
+// contains a lower height.
+bool chainRises(const PlugTable& t, const ChainOrder& order, bool tops) {
+  if (order.n >= kPlugRecords) return false;  // no end within the table
+  for (int i = 2; i <= order.n; ++i) {
+    const Plug& below = t[order.at(i - 1)];
+    const Plug& q = t[order.at(i)];
+    if (q.zDown < below.zDown || (tops && q.zUp < below.zUp)) return false;
+  }
+  return true;
+}
+
+// The profile temperatures at the rising heights zProfile, in one walk up
+// the chain when its bottoms rise.
+void profileTemperatures(State& st) {
+  Store& s = st.store;
+  const PlugTable& t = st.plugs;
+  const ChainOrder& order = st.chain;
+  if (!(t[t.first()].Cap > 0.0) || !chainRises(t, order, false)) {
+    for (std::size_t i = 0; i < s.zProfile.size(); ++i) {
+      s.tProfile[i] = temperatureAtHeight(st, s.zProfile[i], true);
+    }
+    return;
+  }
+  int from = 1;
+  for (std::size_t i = 0; i < s.zProfile.size(); ++i) {
+    const double z = s.zProfile[i];
+    const int at = positionContaining(t, order, z, from);
+    if (at > 0) {
+      s.tProfile[i] = temperatureInPlug(t, order.at(at), z, true);
+      from = at;
+    } else {
+      s.tProfile[i] = 0.0;  // in no plug: the next height is searched from the bottom
+      from = 1;
+    }
+  }
+}
+
 void portFlows(State& st) {
   Balance& b = st.bal;
   const double tRefK = st.store.T_refK;
@@ -42,8 +108,8 @@ void portFlows(State& st) {
     if (!portInFlow(port)) {
       // tOut is the fluid standing at the outlet; nothing crosses the port.
       if (port.zIn >= 0) {
-        const int p = plugContaining(st.plugs, static_cast<double>(port.zOut));
-        if (p >= 0) port.tOut = st.plugs[p].Temp;
+        const int at = positionContaining(st.plugs, st.chain, static_cast<double>(port.zOut));
+        if (at > 0) port.tOut = st.plugs[st.chain.at(at)].Temp;
       }
       port.qPort = 0.0;
       port.sPort = 0.0;
@@ -71,9 +137,9 @@ void mainBalance(State& st, HostServices& host) {
   b.sumQV = 0.0;
   b.sumQLoss = 0.0;
   b.tAvg = 0.0;
-  int p = t.first();
-  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
-    const Plug& q = t[p];
+  const ChainOrder& order = st.chain;
+  for (int i = 1; i <= order.n; ++i) {
+    const Plug& q = t[order.at(i)];
     const double tK = q.Temp + 273.15;
     b.sumQV += q.qV;
     b.sumQLoss += q.qL;
@@ -104,9 +170,8 @@ void mainBalance(State& st, HostServices& host) {
   b.S = 0.0;
   b.eLossStep = 0.0;
   b.sLossStep = 0.0;
-  p = t.first();
-  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
-    const Plug& q = t[p];
+  for (int i = 1; i <= order.n; ++i) {
+    const Plug& q = t[order.at(i)];
     const double tK = q.Temp + 273.15;
     b.S += q.Cap * std::log(tK / tRefK);
     b.eLossStep += q.qL * dt;
@@ -147,80 +212,21 @@ void derivedQuantities(State& st) {
   b.exResMean = b.exDotMean - b.exPortMean;
 }
 
-void profileSensorsZones(State& st) {
-  Store& s = st.store;
-  Balance& b = st.bal;
-  const PlugTable& t = st.plugs;
-
-  const double step = s.zTop * 0.05;
-  for (int i = 0; i < kNumProfilePoints; ++i) {
-    const auto ui = static_cast<std::size_t>(i);
-    s.zProfile[ui] = step * 0.5 + i * step;
-    s.tProfile[ui] = temperatureAtHeight(st, s.zProfile[ui], true);
-  }
-
-  for (int i = 0; i < kNumSensors; ++i) {
-    const auto ui = static_cast<std::size_t>(i);
-    b.tSensor[ui] = vectorLinearInterpolation(kNumProfilePoints, s.zProfile.data(),
-                                              s.tProfile.data(), s.zSensor[ui], false);
-  }
-
-  b.tZone.fill(0.0);
-  if (countPlugs(t) > 0) {
-    int p = t.first();
-    for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
-      for (int i = 0; i < kNumZones; ++i) {
-        const auto ui = static_cast<std::size_t>(i);
-        // 64-bit: zone heights come from the parameters unchecked.
-        const int64_t overlap = int64_t{std::min(s.zZoneHigh[ui], t[p].zUp)} -
-                                int64_t{std::max(s.zZoneLow[ui], t[p].zDown)};
-        if (overlap > 0) b.tZone[ui] += t[p].Temp * static_cast<double>(overlap);
-      }
-    }
-  }
-  for (int i = 0; i < kNumZones; ++i) {
-    const auto ui = static_cast<std::size_t>(i);
-    const int64_t width = int64_t{s.zZoneHigh[ui]} - int64_t{s.zZoneLow[ui]};
-    b.tZone[ui] = b.tZone[ui] / static_cast<double>(std::max<int64_t>(width, 1));
-  }
-}
-
-}  // namespace
-
-void calculateOutputs(State& st, HostServices& host) {
-  if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): CALCULATE OUTPUTS");
-  portFlows(st);
-  mainBalance(st, host);
-  derivedQuantities(st);
-  profileSensorsZones(st);
-}
-
-double temperatureAtHeight(const State& st, double z, bool interpolate) {
-  const PlugTable& t = st.plugs;
-  if (t[t.first()].Cap <= 0.0) return 0.0;
-  const int p = plugContaining(t, z);
-  if (p < 0) return 0.0;
-  if (!interpolate) return t[p].Temp;
-  const double midP = midHeight(t[p]);
-  if (z > midP) {
-    const int q = t[p].iUp;
-    if (q == kTopSentinel) return t[p].Temp;
-    return lineAt(z, midP, t[p].Temp, midHeight(t[q]), t[q].Temp);
-  }
-  const int q = t[p].iDown;
-  if (q == kBottomSentinel) return t[p].Temp;
-  return lineAt(z, midHeight(t[q]), t[q].Temp, midP, t[p].Temp);
-}
-
-double vectorLinearInterpolation(int n, const double* x, const double* y, double xv, bool warn) {
-  (void)warn;  // no caller asks for a warning
-  if (n < 1) return 0.0;
-  // 1-based access, as the bisection counts its points from 1.
+// The points around xv among x(1) ... x(n), 1-based, by bisection; lo = hi
+// when xv lies beyond them (or n is 1) and takes the value at lo.
+ProfileRead bracket(int n, const double* x, double xv) {
   auto xs = [x](int i) { return x[i - 1]; };
-  auto ys = [y](int i) { return y[i - 1]; };
-  if (xv > xs(n)) return ys(n);
-  if (xv < xs(1)) return ys(1);
-  if (n == 1) return ys(1);
+  ProfileRead r;
+  r.z = xv;
+  r.known = true;
+  if (xv > xs(n)) {
+    r.lo = r.hi = n;
+    return r;
+  }
+  if (xv < xs(1) || n == 1) {
+    r.lo = r.hi = 1;
+    return r;
+  }
   int lo = 1;
   int hi = n;
   int i = std::min(std::max(1, static_cast<int>((n - 1) * 0.5)), n);
@@ -233,7 +239,111 @@ double vectorLinearInterpolation(int n, const double* x, const double* y, double
     if (hi - lo == 1) break;
     i = static_cast<int>(lo + (hi - lo) * 0.5);
   }
-  return (xv - xs(lo)) * (ys(hi) - ys(lo)) / (xs(hi) - xs(lo)) + ys(lo);
+  r.lo = lo;
+  r.hi = hi;
+  return r;
+}
+
+double interpolate(const double* x, const double* y, const ProfileRead& r, double xv) {
+  auto xs = [x](int i) { return x[i - 1]; };
+  auto ys = [y](int i) { return y[i - 1]; };
+  if (r.lo == r.hi) return ys(r.lo);
+  return (xv - xs(r.lo)) * (ys(r.hi) - ys(r.lo)) / (xs(r.hi) - xs(r.lo)) + ys(r.lo);
+}
+
+// The profile at height z, read through `r`, which keeps where z lies.
+double profileAt(Store& s, std::size_t read, double z) {
+  ProfileRead& r = s.profileReads[read];
+  if (!(r.known && r.z == z)) r = bracket(kNumProfilePoints, s.zProfile.data(), z);
+  return interpolate(s.zProfile.data(), s.tProfile.data(), r, z);
+}
+
+// Sum of temperature x overlap of every plug with each zone, in chain order.
+// Over a rising chain the plugs that end at or below a zone's bottom, and
+// those that begin at or above its top, have no part in it.
+void zoneSums(const Store& s, const PlugTable& t, const ChainOrder& order, Balance& b) {
+  const bool rising = chainRises(t, order, true);
+  int from = 1;
+  int32_t fromLow = std::numeric_limits<int32_t>::min();
+  for (std::size_t i = 0; i < kNumZones; ++i) {
+    const int32_t low = s.zZoneLow[i];
+    const int32_t high = s.zZoneHigh[i];
+    int first = 1;
+    if (rising) {
+      if (low < fromLow) from = 1;
+      while (from <= order.n && t[order.at(from)].zUp <= low) ++from;
+      fromLow = low;
+      first = from;
+    }
+    double sum = b.tZone[i];
+    for (int k = first; k <= order.n; ++k) {
+      const Plug& q = t[order.at(k)];
+      if (rising && q.zDown >= high) break;
+      // 64-bit: zone heights come from the parameters unchecked.
+      const int64_t overlap = int64_t{std::min(high, q.zUp)} - int64_t{std::max(low, q.zDown)};
+      if (overlap > 0) sum += q.Temp * static_cast<double>(overlap);
+    }
+    b.tZone[i] = sum;
+  }
+}
+
+void profileSensorsZones(State& st) {
+  Store& s = st.store;
+  Balance& b = st.bal;
+  const PlugTable& t = st.plugs;
+
+  const double step = s.zTop * 0.05;
+  for (int i = 0; i < kNumProfilePoints; ++i) {
+    s.zProfile[static_cast<std::size_t>(i)] = step * 0.5 + i * step;
+  }
+  profileTemperatures(st);
+
+  std::size_t read = 0;
+  for (std::size_t i = 0; i < kNumSensors; ++i) b.tSensor[i] = profileAt(s, read++, s.zSensor[i]);
+  for (std::size_t i = 0; i < kNumProfileOutputs; ++i) {
+    b.tProfileOut[i] = profileAt(s, read++, 50000.0 + 100000.0 * static_cast<double>(i));
+  }
+  const double zTop = s.zTop;
+  for (std::size_t i = 0; i < kNumHeatInputs; ++i) {
+    const double zA = s.zHeatA[i];
+    const double zB = s.zHeatB[i];
+    b.tHeatA[i] = zA > 0.0 ? profileAt(s, read, zTop * zA) : 0.0;
+    b.tHeatB[i] = zB > 0.0 ? profileAt(s, read + 1, zTop * zB) : 0.0;
+    read += 2;
+  }
+
+  b.tZone.fill(0.0);
+  if (st.chain.n > 0) zoneSums(s, t, st.chain, b);
+  for (int i = 0; i < kNumZones; ++i) {
+    const auto ui = static_cast<std::size_t>(i);
+    const int64_t width = int64_t{s.zZoneHigh[ui]} - int64_t{s.zZoneLow[ui]};
+    b.tZone[ui] = b.tZone[ui] / static_cast<double>(std::max<int64_t>(width, 1));
+  }
+}
+
+}  // namespace
+
+void calculateOutputs(State& st, HostServices& host) {
+  if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): CALCULATE OUTPUTS");
+  takeChainOrder(st.plugs, st.chain);  // the outputs change no plug
+  portFlows(st);
+  mainBalance(st, host);
+  derivedQuantities(st);
+  profileSensorsZones(st);
+}
+
+double temperatureAtHeight(const State& st, double z, bool interpolate) {
+  const PlugTable& t = st.plugs;
+  if (t[t.first()].Cap <= 0.0) return 0.0;
+  const int p = plugContaining(t, z);
+  if (p < 0) return 0.0;
+  return temperatureInPlug(t, p, z, interpolate);
+}
+
+double vectorLinearInterpolation(int n, const double* x, const double* y, double xv, bool warn) {
+  (void)warn;  // no caller asks for a warning
+  if (n < 1) return 0.0;
+  return interpolate(x, y, bracket(n, x, xv), xv);
 }
 
 }  // namespace plugstore

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
-#include "host/outputs.h"
 
 namespace plugstore {
 namespace {
@@ -132,7 +132,33 @@ bool portUsed(const DirectPort& port) { return !(port.zA == -kZTop && port.zB ==
 
 }  // namespace
 
+namespace {
+
+// The host passes the same parameters at every call; reading them again
+// gives the same fields, except those that a call changes after reading
+// them: the ports' and the Hx' effective ends.
+bool sameParameters(State& st, const double* par) {
+  if (!st.parametersCurrent ||
+      std::memcmp(par, st.parametersRead.data(), sizeof(double) * kNumParameters) != 0) {
+    return false;
+  }
+  for (DirectPort& port : st.ports) {
+    port.zIn = port.zA;
+    port.zOut = port.zB;
+  }
+  for (int k = 0; k < hxInUse(st.store); ++k) {
+    HxRecord& hx = st.hx[static_cast<std::size_t>(k)];
+    hx.zInHx = hx.zInPar;
+    hx.zOutHx = hx.zOutPar;
+    hx.flowUp = hx.zOutHx > hx.zInHx ? -1 : 0;
+  }
+  return true;
+}
+
+}  // namespace
+
 void readParameters(State& st, HostServices& host, const double* par) {
+  if (sameParameters(st, par)) return;
   Store& s = st.store;
   s.volume = at(par, 1);
   s.density = at(par, 2);
@@ -197,6 +223,17 @@ void readParameters(State& st, HostServices& host, const double* par) {
     s.zHeatA[static_cast<std::size_t>(i)] = at(par, 200 + i);
     s.zHeatB[static_cast<std::size_t>(i)] = at(par, 210 + i);
   }
+
+  // Bad Hx heights are reported at every reading: those parameters are read
+  // again at every call.
+  st.parametersCurrent = true;
+  for (int k = 1; k <= hxInUse(s); ++k) {
+    const HxRecord& hx = st.hx[static_cast<std::size_t>(k - 1)];
+    if (hxInletOutOfRange(hx) || hxOutletOutOfRange(hx) || hxEndsTooClose(hx)) {
+      st.parametersCurrent = false;
+    }
+  }
+  std::memcpy(st.parametersRead.data(), par, sizeof(double) * kNumParameters);
 }
 
 bool checkParameters(State& st, HostServices& host, const double* par) {
@@ -416,11 +453,8 @@ void writeOutputs(const State& st, HostServices& host, double* out) {
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): SET OUTPUTS");
 
-  const double* zp = s.zProfile.data();
-  const double* tp = s.tProfile.data();
-  for (int i = 1; i <= 10; ++i) {
-    const double z = 50000.0 + 100000.0 * (i - 1);
-    setOut(out, 20 + i, vectorLinearInterpolation(kNumProfilePoints, zp, tp, z, false));
+  for (int i = 1; i <= kNumProfileOutputs; ++i) {
+    setOut(out, 20 + i, b.tProfileOut[static_cast<std::size_t>(i - 1)]);
   }
   for (int d = 1; d <= kNumPorts; ++d) {
     const DirectPort& port = st.ports[static_cast<std::size_t>(d - 1)];
@@ -474,14 +508,9 @@ void writeOutputs(const State& st, HostServices& host, double* out) {
   setOut(out, 179, b.dEinpTot / 1000.0);
   setOut(out, 180, b.tAvg);
   setOut(out, 181, (s.sumQHeatA + s.sumQHeatB) / 1000.0);
-  const double zTop = s.zTop;
   for (int i = 1; i <= kNumHeatInputs; ++i) {
-    const double zA = s.zHeatA[static_cast<std::size_t>(i - 1)];
-    const double zB = s.zHeatB[static_cast<std::size_t>(i - 1)];
-    setOut(out, 181 + i,
-           zA > 0.0 ? vectorLinearInterpolation(kNumProfilePoints, zp, tp, zTop * zA, false) : 0.0);
-    setOut(out, 191 + i,
-           zB > 0.0 ? vectorLinearInterpolation(kNumProfilePoints, zp, tp, zTop * zB, false) : 0.0);
+    setOut(out, 181 + i, b.tHeatA[static_cast<std::size_t>(i - 1)]);
+    setOut(out, 191 + i, b.tHeatB[static_cast<std::size_t>(i - 1)]);
   }
 }
 

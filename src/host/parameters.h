@@ -10,7 +10,8 @@
 namespace plugstore {
 
 // Every call: the whole parameter array into Store, ports and Hx records,
-// with the three Hx height checks.
+// with the three Hx height checks; an array equal to the one read before
+// (that passed those checks) is not read again.
 void readParameters(State& st, HostServices& host, const double* par);
 
 // Initial call: every check is reported; true when none failed.

@@ -52,6 +52,7 @@ void startOfSimulation(State& st, HostServices& host, int* info) {
     fresh.zCv.swap(hx.zCv);
     hx = std::move(fresh);
   }
+  st.parametersCurrent = false;  // the Hx records are to be read anew
   // A new simulation has no store until its initial call builds one; the
   // plugs of an earlier one, stopped mid-call perhaps, are not carried on.
   st.stopped = false;
@@ -76,7 +77,7 @@ void initialCall(State& st, HostServices& host, const double* par, int* info) {
 // host's other components unnoticed.
 void checkOutputsFinite(State& st, HostServices& host, const double* out) {
   for (int n = 1; n <= kNumOutputs; ++n) {
-    if (!outputWritten(n, hxInUse(st.store)) || std::isfinite(out[n - 1])) continue;
+    if (std::isfinite(out[n - 1]) || !outputWritten(n, hxInUse(st.store))) continue;
     TextLine text;
     text << "Output " << n << " is not a finite number at time " << st.store.time
          << " h: parameters or inputs far out of range";
@@ -86,7 +87,7 @@ void checkOutputsFinite(State& st, HostServices& host, const double* out) {
 
 void iterativeCall(State& st, HostServices& host, const double* xin, double* out) {
   if (st.badParameters || st.stopped || !st.initialised) return;
-  st.plugs = st.savedPlugs;
+  restorePlugs(st);
   readInputs(st, host, xin);
   runTimeStep(st, host);
   calculateOutputs(st, host);

@@ -45,6 +45,7 @@ double drawAtOutlet(State& st, HostServices& host, double capAbove, double capBe
         const double r = capAbove - d.taken;
         d.energy += r * t[p].Temp;
         t[p].Cap -= r;
+        t.noteCap(p);
         d.taken = capAbove;
         break;
       }
@@ -61,6 +62,7 @@ double drawAtOutlet(State& st, HostServices& host, double capAbove, double capBe
         const double r = total - d.taken;
         d.energy += r * t[p].Temp;
         t[p].Cap -= r;
+        t.noteCap(p);
         d.taken = total;
       }
     }
@@ -79,6 +81,7 @@ double drawAtOutlet(State& st, HostServices& host, double capAbove, double capBe
         d.energy += r * t[p].Temp;
         t[p].Cap = t[p].Cap - r;
         t[p].CapSolver = t[p].Cap;
+        t.noteCap(p);
         d.taken = total;
       }
     }

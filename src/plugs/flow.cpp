@@ -1,5 +1,6 @@
 #include "plugs/flow.h"
 
+#include <array>
 #include <cmath>
 
 #include "plugs/diagnostics.h"
@@ -82,13 +83,18 @@ void splitAtPortHeights(State& st, HostServices& host) {
 
 void faceFlows(State& st) {
   PlugTable& t = st.plugs;
+  std::array<const DirectPort*, kNumPorts> active{};  // in the order of the ports
+  std::size_t nActive = 0;
+  for (const DirectPort& port : st.ports) {
+    if (portActive(port)) active[nActive++] = &port;
+  }
   int n = 0;
   int p = t.first();
   for (; n < kPlugRecords && t[p].Cap > 0.0; ++n, p = t[p].iUp) {
     Plug& q = t[p];
     q.Flow = 0.0;
-    for (const DirectPort& port : st.ports) {
-      if (!portActive(port)) continue;
+    for (std::size_t a = 0; a < nActive; ++a) {
+      const DirectPort& port = *active[a];
       if (port.zIn < q.zUp) q.Flow += port.mDot;
       if (port.zOut < q.zUp) q.Flow -= port.mDot;
     }

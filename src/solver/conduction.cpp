@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "solver/solver.h"
+#include "store/plug_table.h"
 
 namespace plugstore {
 namespace {
@@ -119,30 +120,63 @@ void solveTridiagonal(int n, std::span<const double> tOld, std::span<const doubl
   }
 }
 
-void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
+namespace {
+
+// The system of the n plugs: conductances and loss UA only when `heights`
+// (the plugs are new to it), the conductances also when a temperature
+// barrier makes them depend on the plug temperatures.
+void assemble(State& st, HostServices& host, double dt, bool heights) {
   const Store& s = st.store;
   SolverWork& w = st.solver;
-  PlugTable& t = st.plugs;
+  const PlugTable& t = st.plugs;
+  const ChainOrder& order = st.chain;
+  const int n = order.n;
   const double area = s.A;
+  const bool conductances = heights || s.barrierMode == 2;
 
-  double sumUA = 0.0;
-  int c = t.first();
   for (int i = 1; i <= n; ++i) {
+    const int c = order.at(i);
     const Plug& pc = t[c];
-    if (i < n) w.kCond[at(i)] = interfaceConductance(st, c, pc.iUp) / area;
+    if (conductances && i < n) w.kCond[at(i)] = interfaceConductance(st, c, pc.iUp) / area;
     w.qSrc[at(i)] = pc.qV / area;
-    const double uaLoss = plugLossUA(st, c);
-    w.uaArr[at(i)] = uaLoss / area;
-    sumUA += uaLoss;
+    if (heights) {
+      w.lossUA[at(i)] = plugLossUA(st, c);
+      w.uaArr[at(i)] = w.lossUA[at(i)] / area;
+    }
     w.capArr[at(i)] = pc.CapSolver / (dt * area);
     w.tAmbArr[at(i)] = s.tAmb;
-    c = pc.iUp;
+  }
+  if (heights) {
+    double sumUA = 0.0;
+    for (int i = 1; i <= n; ++i) sumUA += w.lossUA[at(i)];
+    w.sumUA = sumUA;
   }
   const double sumUApar = s.uaBottom + s.uaSide1 + s.uaSide2 + s.uaSide3 + s.uaTop;
-  if (std::fabs(sumUApar - sumUA) > 0.001) {
-    host.stdoutLine(listLine("ERROR IN SUM UA", sumUApar, " sumUA=", sumUA).view());
+  if (std::fabs(sumUApar - w.sumUA) > 0.001) {
+    host.stdoutLine(listLine("ERROR IN SUM UA", sumUApar, " sumUA=", w.sumUA).view());
   }
+}
 
+void solveAndLimit(State& st, HostServices& host);
+
+}  // namespace
+
+void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
+  takeChainOrder(st.plugs, n, st.chain);
+  solveConduction(st, host, dt, false);
+}
+
+void solveConduction(State& st, HostServices& host, double dt, bool again) {
+  assemble(st, host, dt, !again);
+  solveAndLimit(st, host);
+}
+
+namespace {
+
+void solveAndLimit(State& st, HostServices& host) {
+  SolverWork& w = st.solver;
+  PlugTable& t = st.plugs;
+  const int n = st.chain.n;
   solveTridiagonal(n, w.tStartArr, w.qSrc, w.uaArr, w.tAmbArr, w.kCond, w.capArr, w.diag, w.rhs,
                    w.tNew);
 
@@ -160,8 +194,9 @@ void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
   // sinks) can take its excess heat, the solution stops instead: shorter
   // sub-steps let the heat spread before the plug reaches a limit.
   w.limitAvoidable = false;
-  c = t.first();
+  w.limited = false;
   for (int i = 1; i <= n; ++i) {
+    const int c = st.chain.at(i);
     double temp = w.tNew[at(i)];
     if (temp < kTempLow || temp > kTempHigh) {
       if (w.trial && roomToMix(w, n, i)) {
@@ -175,12 +210,14 @@ void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
         sub.limitReported = sub.spread;
       }
       temp = std::clamp(temp, kTempLow, kTempHigh);
+      w.limited = true;
     }
     t[c].Temp = temp;
     t[c].TempIter = temp;
     w.tIter[at(i)] = temp;
-    c = t[c].iUp;
   }
 }
+
+}  // namespace
 
 }  // namespace plugstore

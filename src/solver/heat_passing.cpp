@@ -1,7 +1,9 @@
 // Heat of the immersed heat exchangers and of the heat inputs into the plugs.
+#include <array>
 #include <cmath>
 
 #include "solver/solver.h"
+#include "store/plug_table.h"
 
 namespace plugstore {
 namespace {
@@ -41,7 +43,31 @@ Overlap cvOverlap(State& st, HostServices& host, const HxRecord& hx, int c, cons
   return {static_cast<double>(overlap), static_cast<double>(cvHeight)};
 }
 
+// The CVs of hx are each higher than 0, their boundaries rise and their
+// heat is a finite number. Then a CV that ends at or below a plug's bottom
+// gives the plug a heat of exactly 0, and the search may start above it.
+bool cvsOrdered(const HxRecord& hx) {
+  for (int c = 1; c <= hx.numberOfHxCv; ++c) {
+    if (!(hx.zCv[at(c)] < hx.zCv[at(c + 1)]) || !std::isfinite(hx.qCv[at(c)])) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+int firstCvEndingAbove(const HxRecord& hx, int32_t z) {
+  int lo = 1;
+  int hi = hx.numberOfHxCv + 1;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (hx.zCv[at(mid + 1)] > z) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo;
+}
 
 int plugAtHeight(const PlugTable& t, double z) {
   int p = t.first();
@@ -54,20 +80,33 @@ int plugAtHeight(const PlugTable& t, double z) {
 }
 
 void getQvFromHeatExchanger(State& st, HostServices& host, int nHx, int n) {
-  PlugTable& t = st.plugs;
-  SolverWork& w = st.solver;
-  for (int i = 1; i <= kTopSentinel; ++i) t[i].qV = 0.0;
-  w.QvTank = 0.0;
+  takeChainOrder(st.plugs, n, st.chain);
+  passHeatToPlugs(st, host, nHx);
+}
 
-  int p = t.first();
-  for (int i = 1; i <= n; ++i) {
-    Plug& plug = t[p];
+void passHeatToPlugs(State& st, HostServices& host, int nHx) {
+  PlugTable& t = st.plugs;
+  const ChainOrder& order = st.chain;
+  SolverWork& w = st.solver;
+  w.QvTank = 0.0;
+  // Every plug's qV is set below; the records out of the chain are never
+  // read before a new plug's is set to 0.
+  std::array<bool, kMaxHx> fits{};
+  std::array<bool, kMaxHx> ordered{};
+  for (int k = 0; k < nHx; ++k) {
+    fits[at(k)] = hxArraysFit(st.hx[at(k)]);
+    ordered[at(k)] = fits[at(k)] && cvsOrdered(st.hx[at(k)]);
+  }
+
+  for (int i = 1; i <= order.n; ++i) {
+    Plug& plug = t[order.at(i)];
     double qVp = 0.0;
     for (int k = 0; k < nHx; ++k) {
       const HxRecord& hx = st.hx[at(k)];
-      if (!hxArraysFit(hx)) continue;
+      if (!fits[at(k)]) continue;
       if (!(plug.zDown < hx.zHxHigh && hx.zHxLow < plug.zUp)) continue;
-      for (int c = 1; c <= hx.numberOfHxCv && hx.zCv[at(c)] < plug.zUp; ++c) {
+      const int from = ordered[at(k)] ? firstCvEndingAbove(hx, plug.zDown) : 1;
+      for (int c = from; c <= hx.numberOfHxCv && hx.zCv[at(c)] < plug.zUp; ++c) {
         // qCv is the heat the CV's fluid takes from the store.
         const Overlap o = cvOverlap(st, host, hx, c, plug);
         qVp = qVp - hx.qCv[at(c)] * o.overlap / o.height;
@@ -76,7 +115,6 @@ void getQvFromHeatExchanger(State& st, HostServices& host, int nHx, int n) {
     plug.qV = qVp;
     plug.CapSolver = plug.Cap;
     w.QvTank += qVp;
-    p = plug.iUp;
   }
 
   // Heat inputs in the order A1, B1, A2, B2, ...; a height <= 0 is off. A

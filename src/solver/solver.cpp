@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "store/plug_table.h"
 #include "store/setup.h"
 
 namespace plugstore {
@@ -17,6 +18,20 @@ void iterationLine(const State& st, HostServices& host) {
   host.debugLine(
       listLine("DB(STRATVAN): SOLVER COND+HX nIte", st.solver.ite, "ERROR", st.solver.errSolver)
           .view());
+}
+
+// Without heat exchangers the next iteration solves the system of this one
+// again: the heat inputs, the capacitances, the loss UA and (without a
+// temperature barrier) the conductances are the same, and with a
+// relaxation of 1 its iterate is this one's. When this solution limited no
+// plug and wrote no line, the next iteration changes nothing and converges.
+bool nextIterationRepeats(const State& st) {
+  const SolverWork& w = st.solver;
+  const Store& s = st.store;
+  const double sumUApar = s.uaBottom + s.uaSide1 + s.uaSide2 + s.uaSide3 + s.uaTop;
+  return hxInUse(s) == 0 && s.hxActive == 0 && s.relaxNoHx == 1.0 && s.barrierMode != 2 &&
+         !w.limited && w.ite < s.iteMaxNoHx && st.sw.debugLogSwitch != 1 &&
+         st.sw.consistencyCheckSwitch != -1 && !(std::fabs(sumUApar - w.sumUA) > 0.001);
 }
 
 }  // namespace
@@ -46,10 +61,9 @@ void plugResults(State& st, HostServices& host, int n, double dt) {
   double sumQLoss = 0.0;
   double sumQAcum = 0.0;
   double sumSL = 0.0;
-  int p = t.first();
   for (int i = 1; i <= n; ++i) {
-    Plug& plug = t[p];
-    const double uaLoss = plugLossUA(st, p);
+    Plug& plug = t[st.chain.at(i)];
+    const double uaLoss = st.solver.lossUA[at(i)];
     plug.qL = (plug.Temp - tAmb) * uaLoss;
     plug.qA = (plug.Temp - plug.TempStart) * plug.CapSolver / dt;
     plug.sL = dt * plug.qL / (plug.TempStart - plug.qV * dt / plug.CapSolver + 273.15);
@@ -57,7 +71,6 @@ void plugResults(State& st, HostServices& host, int n, double dt) {
     sumQLoss += plug.qL;
     sumQAcum += plug.qA;
     sumSL += plug.sL;
-    p = plug.iUp;
   }
   st.solver.sumQV = sumQV;
   st.solver.sumQLoss = sumQLoss;
@@ -98,12 +111,13 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
   w.ite = 0;
   w.solverStatus = 0;
 
-  int p = t.first();
+  // The solver changes temperatures and heat flows only, never the chain.
+  takeChainOrder(t, n, st.chain);
   for (int i = 1; i <= n; ++i) {
-    t[p].TempStart = t[p].Temp;
-    w.tStartArr[at(i)] = t[p].Temp;
-    w.tIter[at(i)] = t[p].Temp;
-    p = t[p].iUp;
+    Plug& plug = t[st.chain.at(i)];
+    plug.TempStart = plug.Temp;
+    w.tStartArr[at(i)] = plug.Temp;
+    w.tIter[at(i)] = plug.Temp;
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): START SOLVER COND+HX");
 
@@ -119,8 +133,8 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
       copyTankDataToHEx(st, host, hx);
       stepBystep(st, host, hx, dt);
     }
-    getQvFromHeatExchanger(st, host, nHx, n);
-    assembleAndSolve(st, host, n, dt);
+    passHeatToPlugs(st, host, nHx);
+    solveConduction(st, host, dt, w.ite > 1);
     if (w.limitAvoidable) return false;
 
     // Only the iterate is relaxed; the plugs keep the solution itself.
@@ -156,6 +170,15 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
     w.solverStatus = 0;
     iterationLine(st, host);
     errBefore = w.errSolver;
+    if (nextIterationRepeats(st)) {
+      // It would solve the same system to the same temperatures: a change
+      // of 0, converged.
+      ++w.ite;
+      std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
+      w.errSolver = 0.0;
+      w.solverStatus = 1;
+      break;
+    }
   }
 
   hxResults(st);

@@ -58,6 +58,12 @@ double interfaceConductance(const State& st, int c, int h);
 // non-finite solution ends the simulation as diverged.
 void assembleAndSolve(State& st, HostServices& host, int n, double dt);
 
+// The same over the plugs of st.chain, for the iterations of one solver
+// call. `again`: the plugs' heights have not changed since the last
+// assembly, so their loss UA and (unless a temperature barrier depends on
+// the plug temperatures) the conductances between them are the same.
+void solveConduction(State& st, HostServices& host, double dt, bool again);
+
 // Backward-Euler balance of n plugs in a row, solved by elimination without
 // pivoting. All arrays are 1-based; diag and rhs are scratch, t receives the
 // solution.
@@ -71,9 +77,16 @@ void solveTridiagonal(int n, std::span<const double> tOld, std::span<const doubl
 // Sets qV (heat of the Hx and the heat inputs) and CapSolver of every plug.
 void getQvFromHeatExchanger(State& st, HostServices& host, int nHx, int n);
 
+// The same for the plugs of st.chain.
+void passHeatToPlugs(State& st, HostServices& host, int nHx);
+
 // The plug that contains height z (integer units), the lower one on a
 // boundary; 0 when none does.
 int plugAtHeight(const PlugTable& t, double z);
+
+// First CV of hx that ends above height z, numberOfHxCv + 1 when none does;
+// the CV boundaries must not fall.
+int firstCvEndingAbove(const HxRecord& hx, int32_t z);
 
 // ---------------------------------------------------------------- heat exchanger
 

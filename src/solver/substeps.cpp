@@ -6,6 +6,7 @@
 // that the implicit step lets the store warm up against the coil long
 // before it would have. The ratio of the two, per plug, sets the count.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "solver/solver.h"
@@ -42,6 +43,18 @@ SubStepNeed couplingSubSteps(const State& st, double dt) {
     flowing = flowing || (hx.mDotHx >= kMDotMin && subStepArraysFit(hx));
   }
   if (!flowing || !(dt > 0.0)) return need;
+  // The flowing Hx; over rising CV boundaries the CVs that end below a plug
+  // are passed over.
+  std::array<bool, kMaxHx> usable{};
+  std::array<bool, kMaxHx> rising{};
+  for (int k = 0; k < nHx; ++k) {
+    const HxRecord& hx = st.hx[at(k)];
+    usable[at(k)] = hx.mDotHx >= kMDotMin && subStepArraysFit(hx);
+    rising[at(k)] = usable[at(k)];
+    for (int c = 1; rising[at(k)] && c <= hx.numberOfHxCv; ++c) {
+      rising[at(k)] = hx.zCv[at(c)] <= hx.zCv[at(c + 1)];
+    }
+  }
 
   // UA x dt that each plug sees from the flowing Hx, over its capacitance.
   int p = t.first();
@@ -52,10 +65,11 @@ SubStepNeed couplingSubSteps(const State& st, double dt) {
     double strongestUA = 0.0;
     for (int k = 0; k < nHx; ++k) {
       const HxRecord& hx = st.hx[at(k)];
-      if (hx.mDotHx < kMDotMin || !subStepArraysFit(hx)) continue;
+      if (!usable[at(k)]) continue;
       if (!(plug.zDown < hx.zHxHigh && hx.zHxLow < plug.zUp)) continue;
       double uaHx = 0.0;
-      for (int c = 1; c <= hx.numberOfHxCv && hx.zCv[at(c)] < plug.zUp; ++c) {
+      const int from = rising[at(k)] ? firstCvEndingAbove(hx, plug.zDown) : 1;
+      for (int c = from; c <= hx.numberOfHxCv && hx.zCv[at(c)] < plug.zUp; ++c) {
         const int32_t cvBottom = hx.zCv[at(c)];
         const int32_t cvTop = hx.zCv[at(c + 1)];
         const int64_t overlap = int64_t{std::min(cvTop, plug.zUp)} - std::max(cvBottom, plug.zDown);

@@ -1,5 +1,7 @@
 #include "store/plug_table.h"
 
+#include <algorithm>
+
 namespace plugstore {
 
 int countPlugs(const PlugTable& t) {
@@ -14,13 +16,50 @@ int countPlugs(const PlugTable& t) {
   return n;
 }
 
+void takeChainOrder(const PlugTable& t, int n, ChainOrder& order) {
+  n = std::clamp(n, 0, kPlugRecords);
+  int p = t.first();
+  for (int i = 1; i <= n; ++i) {
+    order.rec[static_cast<std::size_t>(i)] = p;
+    p = t[p].iUp;
+  }
+  order.n = n;
+}
+
+int takeChainOrder(const PlugTable& t, ChainOrder& order) {
+  int n = 0;
+  int p = t.first();
+  while (n < kPlugRecords && p >= 0 && p < kPlugRecords && t[p].Cap > 0.0) {
+    order.rec[static_cast<std::size_t>(++n)] = p;
+    p = t[p].iUp;
+  }
+  order.n = n;
+  return n;
+}
+
+void copyPlugs(PlugTable& to, const PlugTable& from, int highWater) {
+  const auto n = static_cast<std::size_t>(std::clamp(highWater, 0, kTopSentinel - 1)) + 1;
+  std::copy_n(from.rec.begin(), n, to.rec.begin());
+  to[kTopSentinel] = from[kTopSentinel];
+  to.freeFrom = from.freeFrom;
+}
+
+void restorePlugs(State& st) {
+  if (!st.plugsAsSaved) copyPlugs(st.plugs, st.savedPlugs, st.plugHighWater);
+  st.plugsAsSaved = false;
+}
+
 int allocatePlug(State& st, HostServices& host) {
   PlugTable& t = st.plugs;
-  int i = 1;
+  // The records below freeFrom are in use: the lowest free record is the
+  // first one from there.
+  int i = std::clamp(t.freeFrom, 1, kTopSentinel);
   while (t[i].Cap > 0.0) ++i;  // stops at the latest at the top sentinel (-1)
   if (t[i].Cap == -1.0 || i >= kTopSentinel) {
     fatalStop(st, host, "FATAL", "no more plugs free!");
   }
+  t.freeFrom = i + 1;
+  st.plugHighWater = std::max(st.plugHighWater, i);
   return i;
 }
 
@@ -32,6 +71,7 @@ int insertPlugAbove(State& st, HostServices& host, int below, double cap, double
   Plug& p = t[n];
   p.Cap = cap;
   p.CapSolver = cap;
+  t.noteCap(n);
   p.Temp = temp;
   p.Temp0 = temp0;
   p.zDown = t[below].zUp;
@@ -73,6 +113,8 @@ int splitPlug(State& st, HostServices& host, int p, int32_t z) {
   lower.zUp = z;
   lower.iUp = n;
   t[above].iDown = n;
+  t.noteCap(n);
+  t.noteCap(p);
   return n;
 }
 
@@ -85,6 +127,7 @@ void mergePlugs(PlugTable& t, int kept, int absorbed) {
   k.Temp0 = (k.Temp0 * k.Cap + a.Temp0 * a.Cap) / cap;
   k.Cap = cap;
   k.CapSolver = cap;
+  t.noteCap(kept);
   k.zUp = k.zUp > a.zUp ? k.zUp : a.zUp;
   k.zDown = k.zDown < a.zDown ? k.zDown : a.zDown;
   k.qV += a.qV;
@@ -100,6 +143,7 @@ void unlinkPlug(PlugTable& t, int p) {
   t[above].iDown = below;
   t[p].Cap = 0.0;
   t[p].CapSolver = 0.0;
+  t.noteCap(p);
 }
 
 void swapWithAbove(PlugTable& t, int p) {

@@ -12,8 +12,24 @@ namespace plugstore {
 // Number of plugs in the chain, walking from the lowest while Cap > 0.
 int countPlugs(const PlugTable& t);
 
+// The first n plugs of the chain, in their order (n no more than
+// countPlugs gives).
+void takeChainOrder(const PlugTable& t, int n, ChainOrder& order);
+
+// The whole chain in its order, as the walks that go up while Cap > 0 see
+// it; returns its length.
+int takeChainOrder(const PlugTable& t, ChainOrder& order);
+
 // Highest plug of the chain (iDown of the top sentinel).
 inline int highestPlug(const PlugTable& t) { return t[kTopSentinel].iDown; }
+
+// Copies the records 0 ... highWater and the top sentinel of `from` into `to`
+// (the other records of the two tables agree).
+void copyPlugs(PlugTable& to, const PlugTable& from, int highWater);
+
+// The working table becomes the saved one (the start of the time step),
+// unless it still is.
+void restorePlugs(State& st);
 
 // First free pool record, scanning from index 1. When the pool is exhausted
 // it sends "no more plugs free!" (FATAL) and unwinds: nothing is created.

@@ -67,6 +67,7 @@ void resetPlugTable(PlugTable& t) {
     t[i].Cap = 0.0;
     t[i].CapSolver = 0.0;
   }
+  t.freeFrom = 1;
   Plug& bottom = t[kBottomSentinel];
   bottom.Temp = kBottomSentinelTemp;
   bottom.Cap = -1.0;
@@ -100,6 +101,17 @@ void profileEnergy(State& st) {
   st.bal.E = E;
   st.bal.S = S;
   st.bal.Ex = E - tRefK * S;
+}
+
+// Highest record index of the chain (0 for an empty one).
+int highestRecordInChain(const PlugTable& t) {
+  int highest = 0;
+  int p = t.first();
+  for (int n = countPlugs(t); n > 0; --n) {
+    highest = std::max(highest, p);
+    p = t[p].iUp;
+  }
+  return highest;
 }
 
 void uniformStore(State& st) {
@@ -176,18 +188,23 @@ void initialiseStore(State& st, HostServices& host) {
     initialHxState(st, host, st.hx[static_cast<std::size_t>(k)], fromProfile);
   }
 
+  // The first save copies the whole table; from then on the two tables
+  // differ only in the records that have held plugs.
+  st.plugHighWater = kTopSentinel - 1;
   saveStartOfStep(st);
+  st.plugHighWater = highestRecordInChain(st.plugs);
 }
 
 void saveStartOfStep(State& st) {
   PlugTable& t = st.plugs;
-  const int count = countPlugs(t);
+  // The walk of countPlugs.
   int p = t.first();
-  for (int i = 0; i < count; ++i) {
+  for (int n = 0; n < kPlugRecords && p >= 0 && p < kPlugRecords && t[p].Cap > 0.0; ++n) {
     t[p].Temp0 = t[p].Temp;
     p = t[p].iUp;
   }
-  st.savedPlugs = st.plugs;
+  copyPlugs(st.savedPlugs, st.plugs, st.plugHighWater);
+  st.plugsAsSaved = true;
 
   st.bal.E_old = st.bal.E;
   st.bal.S_old = st.bal.S;
@@ -264,10 +281,40 @@ void releaseHxMemory(State& st) {
   for (HxRecord& hx : st.hx) releaseArrays(hx);
 }
 
+namespace {
+
+// Each of the first n plugs of the chain begins where the one below it ends
+// and is not lower than 0, as the height adjustment leaves them.
+bool chainContiguous(const PlugTable& t, int n) {
+  int p = t.first();
+  for (int counter = 1; counter <= n; ++counter) {
+    const Plug& plug = t[p];
+    if (plug.zDown > plug.zUp || (counter < n && t[plug.iUp].zDown != plug.zUp)) return false;
+    p = plug.iUp;
+  }
+  return true;
+}
+
+// Every CV of hx is higher than 0 and lies above the one before it.
+bool cvsRise(const HxRecord& hx, std::size_t n) {
+  for (std::size_t b = 1; b <= n; ++b) {
+    if (!(hx.zCv[b] < hx.zCv[b + 1])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void copyTankDataToHEx(State& st, HostServices& host, HxRecord& hx) {
   const PlugTable& t = st.plugs;
   const int nPlugs = countPlugs(t);
   const auto n = static_cast<std::size_t>(std::max<int32_t>(hx.cvExtent, 0));
+  // In a contiguous chain the plugs that end at or below a CV's bottom, and
+  // are passed over for it, lie below those of the next CV up: the search
+  // for the next CV begins where this one's began.
+  const bool resume = cvsRise(hx, n) && chainContiguous(t, nPlugs);
+  int from = t.first();
+  int fromCounter = 1;
   for (std::size_t b = 1; b <= n; ++b) {
     const double cvBottom = hx.zCv[b];
     const double cvTop = hx.zCv[b + 1];
@@ -277,7 +324,16 @@ void copyTankDataToHEx(State& st, HostServices& host, HxRecord& hx) {
     double sum = 0.0;
     bool inside = false;
     int p = t.first();
-    for (int counter = 1; counter <= nPlugs; ++counter) {
+    int counter = 1;
+    if (resume) {
+      while (fromCounter < nPlugs && !(t[from].zUp > cvBottom)) {
+        from = t[from].iUp;
+        ++fromCounter;
+      }
+      p = from;
+      counter = fromCounter;
+    }
+    for (; counter <= nPlugs; ++counter) {
       const Plug& plug = t[p];
       const double zDown = plug.zDown;
       const double zUp = plug.zUp;

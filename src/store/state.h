@@ -63,11 +63,28 @@ struct Plug {
 
 struct PlugTable {
   std::array<Plug, kPlugRecords> rec{};
+  // No pool record below this one is free (Cap <= 0): the search for the
+  // lowest free record starts here.
+  int32_t freeFrom = 1;
 
   Plug& operator[](int i) { return rec[static_cast<std::size_t>(i)]; }
   const Plug& operator[](int i) const { return rec[static_cast<std::size_t>(i)]; }
   // First plug of the chain (iUp of the bottom sentinel).
   [[nodiscard]] int first() const { return rec[kBottomSentinel].iUp; }
+  // To be called after the Cap of pool record p was set: a record that
+  // became free may be the lowest free one.
+  void noteCap(int p) {
+    if (p >= 1 && p < freeFrom && !(rec[static_cast<std::size_t>(p)].Cap > 0.0)) freeFrom = p;
+  }
+};
+
+// The plugs of the chain in their order from the bottom, taken by one walk
+// for loops that do not change the chain (the solver's, the outputs'):
+// position i (1 ... n) holds the record index.
+struct ChainOrder {
+  std::array<int32_t, kPlugRecords + 1> rec{};
+  int32_t n = 0;
+  [[nodiscard]] int at(int i) const { return rec[static_cast<std::size_t>(i)]; }
 };
 
 // ---------------------------------------------------------------- ports
@@ -91,6 +108,17 @@ struct DirectPort {
 };
 
 // ---------------------------------------------------------------- store
+
+// A height z and the profile points around it (1-based, hi = lo + 1), or
+// lo = hi: z lies beyond the points and takes the value of point lo.
+struct ProfileRead {
+  double z = 0.0;
+  int32_t lo = 0;
+  int32_t hi = 0;
+  bool known = false;
+};
+inline constexpr int kNumProfileOutputs = 10;
+inline constexpr int kNumProfileReads = kNumSensors + kNumProfileOutputs + 2 * kNumHeatInputs;
 
 struct Store {
   // parameters 1 ... 16
@@ -159,6 +187,10 @@ struct Store {
   // 20-point profile (heights in integer units held as doubles)
   std::array<double, kNumProfilePoints> zProfile{};
   std::array<double, kNumProfilePoints> tProfile{};
+  // The profile is read at the sensors, at the ten heights of the profile
+  // outputs and at the heat inputs; where such a height lies among the
+  // profile points depends on the height alone and is kept with it.
+  std::array<ProfileRead, kNumProfileReads> profileReads{};
 };
 
 // ---------------------------------------------------------------- Hx
@@ -249,6 +281,9 @@ struct Balance {
   double tMeanStepK = 0.0;
   std::array<double, kNumZones> tZone{};
   std::array<double, kNumSensors> tSensor{};
+  std::array<double, kNumProfileOutputs> tProfileOut{};  // at 0.05, 0.15, ... 0.95
+  std::array<double, kNumHeatInputs> tHeatA{};           // at the heat inputs, 0 when off
+  std::array<double, kNumHeatInputs> tHeatB{};
   double tAvg = 0.0;
   int32_t nPlugsFlow = 0;
   double dtSec = 0.0;
@@ -291,6 +326,9 @@ struct SolverWork {
   std::array<double, kSize> diag{};  // elimination scratch
   std::array<double, kSize> rhs{};   // elimination scratch
   std::array<double, kSize> tNew{};  // solution of one solve
+  std::array<double, kSize> lossUA{};  // W/K, loss UA of each plug
+  double sumUA = 0.0;                  // W/K, their sum
+  bool limited = false;                // the last solution limited a plug
   int32_t ite = 0;
   double errSolver = 0.0;
   int32_t solverStatus = 0;  // 0 iterating, 1 converged, 2 diverged, 3 limit
@@ -377,6 +415,14 @@ struct State {
   Store store;
   PlugTable plugs;
   PlugTable savedPlugs;  // plug state at the start of the time step
+  ChainOrder chain;      // scratch: the order of the chain where it holds still
+  // Highest pool record that has held a plug since the set-up: the working
+  // and the saved table agree on every record above it, so that copying
+  // one into the other may stop there.
+  int32_t plugHighWater = kTopSentinel - 1;
+  // The working table is the saved one: from the save at the end of a step
+  // until an iterative call works on it, which then needs no restore.
+  bool plugsAsSaved = false;
   std::array<DirectPort, kNumPorts> ports{};
   std::array<HxRecord, kMaxHx> hx{};
   Balance bal;
@@ -384,6 +430,11 @@ struct State {
   SubStepWork sub;
   ProfileReader profile;
   Switches sw;
+
+  // The parameter array as last read, while reading it again would change
+  // nothing (no Hx height was reported as bad): then it is not read again.
+  std::array<double, kNumParameters> parametersRead{};
+  bool parametersCurrent = false;
 
   // copied from info(1), info(2) at every call
   int32_t unitCopy = 0;

@@ -34,6 +34,7 @@ void buildChain(State& st, std::initializer_list<PlugSpec> plugs) {
   for (int i = 1; i < kTopSentinel; ++i) {
     t[i] = Plug{};
   }
+  t.freeFrom = 1;
   t[kBottomSentinel] = Plug{};
   t[kBottomSentinel].Temp = kBottomSentinelTemp;
   t[kBottomSentinel].Cap = -1.0;

@@ -97,8 +97,11 @@ std::string controlSummary(const Scenario& s, const RunReport& r) {
 }  // namespace
 
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
-  standin::Component component(options.library);
-  if (!component.loaded()) throw std::runtime_error(component.error());
+  std::optional<standin::Component> component;
+  if (options.unit == nullptr) {
+    component.emplace(options.library);
+    if (!component->loaded()) throw std::runtime_error(component->error());
+  }
 
   // Rows go to temporary files that take the final names at the end: a run
   // stopped early keeps its completed rows, one that fails at the start
@@ -214,7 +217,12 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     };
   }
 
-  report.result = standin::runSimulation(component, cfg, hooks);
+  if (options.unit != nullptr) {
+    std::vector<standin::DeckUnit> deck{{options.unit, cfg.unit, cfg.parameters, hooks}};
+    report.result = standin::runDeck(deck, cfg);
+  } else {
+    report.result = standin::runSimulation(*component, cfg, hooks);
+  }
   // A fatal stop ends the step it happened in before its outputs are seen.
   const bool cutShort = report.result.fatal && report.result.steps < steps;
   collect(cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime);

@@ -19,6 +19,9 @@ namespace plugstore::runner {
 
 struct RunOptions {
   std::string library;        // path of the component library
+  // Answers the calls instead of `library` when set (the A/B comparison of
+  // two libraries); label 1 is then the unit's own.
+  standin::Unit* unit = nullptr;
   std::filesystem::path csv;  // output CSV; empty: none
   bool units = false;         // a second header row with the units
   bool progress = true;       // progress line on standard error for long runs
