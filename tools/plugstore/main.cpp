@@ -29,6 +29,7 @@
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/step_notes.h"
 #include "plugstore/summary_json.h"
 #include "plugstore/totals.h"
 #include "standin/protocol.h"
@@ -196,9 +197,11 @@ int main(int argc, char** argv) {
     if (!(quiet && *run)) {
       for (const Diagnostic& d : scenario.notes) std::cerr << formatDiagnostic(d) << "\n";
     }
+    const std::vector<std::string> notes = stepNotes(scenario);
     if (*check) {
       std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
                 << " output columns: fine\n";
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
       return 0;
     }
     if (*deck) {
@@ -228,6 +231,9 @@ int main(int argc, char** argv) {
       return 0;
     }
 
+    if (!quiet) {
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
+    }
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
