@@ -169,8 +169,15 @@ int main(int argc, char** argv) {
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
     if (*check) {
-      std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
-                << " output columns: fine\n";
+      std::size_t columns = scenario.outputs.size();
+      if (!scenario.units.empty()) {
+        columns = 0;
+        for (const Scenario& u : scenario.units) columns += u.outputs.size();
+        std::cerr << scenarioPath << ": " << scenario.units.size() << " units, ";
+      } else {
+        std::cerr << scenarioPath << ": ";
+      }
+      std::cerr << scenario.steps() << " steps, " << columns << " output columns: fine\n";
       return 0;
     }
     if (*deck) {
