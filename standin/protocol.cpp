@@ -131,6 +131,25 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
   });
   if (rejected || fatal()) return endAfterFault(times.start);
 
+  for (std::size_t u = 0; u < deck.size(); ++u) {
+    if (!deck[u].hooks.initialState) continue;
+    UnitArrays& a = arrays[u];
+    const std::array<double, kOutputs> kept = a.out;
+    const std::array<double, kInputs> inputs = a.xin;
+    a.xin = deck[u].hooks.initialInputs;
+    a.info.fill(0);
+    a.info[0] = deck[u].number;
+    a.info[1] = kTypeNumber;
+    ++result.calls;
+    const HostClock probe{times.start, kProbeStep, 0};
+    deck[u].unit->call(probe, times.start + kProbeStep, a.xin.data(), a.out.data(), a.par.data(),
+                       a.info.data());
+    if (fatal()) return endAfterFault(times.start);
+    deck[u].hooks.initialState(a.out);
+    a.out = kept;
+    a.xin = inputs;
+  }
+
   const long steps = std::lround((times.stop - times.start) / times.step);
   for (long s = 1; s <= steps; ++s) {
     const double time = times.start + static_cast<double>(s) * times.step;

@@ -81,7 +81,16 @@ struct RunHooks {
   std::function<void(double time, int step, const std::array<double, kOutputs>& outputs)> outputs;
   // Asked after each completed step: true ends the simulation there.
   std::function<bool()> stop;
+  // Sees the state the unit starts from: its outputs after one iterative
+  // call over a vanishing step (kProbeStep) at the start, with
+  // `initialInputs`. No end-of-step call follows, so the first step starts
+  // from the same state as without it; the output array is put back.
+  std::function<void(const std::array<double, kOutputs>& outputs)> initialState;
+  std::array<double, kInputs> initialInputs{};
 };
+
+// Length of the step of the call that shows the initial state, h.
+inline constexpr double kProbeStep = 1e-6;
 
 // The time grid of a simulation.
 struct SimulationTimes {

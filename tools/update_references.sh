@@ -2,6 +2,7 @@
 # Writes anew what the runner's tests compare against, after a deliberate
 # change of the model or of the catalog:
 #   examples/*/reference.csv    the reference output of every example
+#   examples/*/plot.png         its picture, for the examples that have one
 #   docs/reference.md           the parameter, input and output tables
 #   docs/Type8642.tmf           the proforma for the host's studio
 #   docs/solar-summer-day.png   the picture in the README
@@ -20,6 +21,11 @@ for dir in examples/*/; do
   name=$(basename "$dir")
   "$plugstore" run -q "$dir$name.toml" -o "$dir/reference.csv"
   echo "examples/$name/reference.csv"
+  # An example whose readme shows its run keeps the picture beside it.
+  if [ -f "$dir/plot.png" ]; then
+    title=$(sed -n 's/^title = "\(.*\)"$/\1/p' "$dir$name.toml")
+    "$plugstore" plot "$dir/reference.csv" -o "$dir/plot.png" --title "$title"
+  fi
 done
 
 "$plugstore" describe --markdown > docs/reference.md

@@ -2,8 +2,10 @@
 #include "host/driver.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <string>
 
 #include "plugs/flow.h"
 #include "store/plug_table.h"
@@ -15,7 +17,9 @@ namespace {
 class Driver : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = std::filesystem::path(::testing::TempDir()) / "plugstore_driver_test";
+    // A folder of its own: ctest runs the tests of this fixture side by side.
+    dir = std::filesystem::path(::testing::TempDir()) /
+          ("plugstore_driver_test_" + std::to_string(getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     host.label1 = dir.string();

@@ -122,9 +122,9 @@ TEST_F(RunTest, TheEnergyAccountAddsTheOutputsOverTheSteps) {
           "account.csv");
   ASSERT_EQ(r.exitStatus(), 0);
   const EnergyAccount& a = r.account;
-  EXPECT_NEAR(a.heatInputs, 2.0, 1e-9);  // 2 kW for 1 h
+  EXPECT_NEAR(a.net("heat"), 2.0, 1e-9);  // 2 kW for 1 h
   EXPECT_NEAR(a.heatIntoPlugs, 2.0, 1e-6);
-  EXPECT_EQ(a.portHeat, 0.0);
+  EXPECT_EQ(a.net("port"), 0.0);
   EXPECT_EQ(a.losses, 0.0);
   EXPECT_NEAR(a.storedChange, 2.0, 1e-6);
   EXPECT_NEAR(a.residual(), 0.0, 1e-6);
@@ -357,6 +357,95 @@ TEST_F(RunTest, ExamplesMatchTheirReferenceOutputs) {
   EXPECT_GE(checked, 3);
 }
 
+TEST_F(RunTest, IntervalRowsAreTheMeansOfTheirStepsAfterTheInitialState) {
+  const std::string scenario =
+      "[simulation]\nstop = 3\nstep = 0.25\n"
+      "[parameters]\nheatA1.height = 0.5\nstore.initialTemperature = 40\n"
+      "[inputs]\nheatA1.power = { schedule = [[0, 2], [0.5, 0], [2.2, 6]] }\n"
+      "[outputs]\ncolumns = [\"heatInputs.power\", \"profile.t55\", \"store.meanTemperature\"]\n";
+  const RunReport steps = run(scenario + "initialRow = true\n", "steps.csv");
+  const RunReport hours = run(scenario + "interval = 1.0\n", "hours.csv");
+  ASSERT_EQ(steps.exitStatus(), 0);
+  ASSERT_EQ(hours.exitStatus(), 0);
+  const Csv s = readCsv(folder / "steps.csv");
+  const Csv h = readCsv(folder / "hours.csv");
+  ASSERT_EQ(s.rows.size(), 13u);
+  ASSERT_EQ(h.rows.size(), 3u);
+  // The store as it starts, before any heat.
+  EXPECT_EQ(s.rows[0][0], 0.0);
+  EXPECT_NEAR(s.rows[0][3], 40.0, 1e-6);
+  EXPECT_EQ(s.rows[0][1], 0.0);
+  // An hour's row: its time, and the mean of its four steps; 2 kW for the
+  // first half hour is 1 kWh in the first hour.
+  EXPECT_NEAR(h.rows[0][1], 1.0, 1e-12);
+  for (std::size_t r = 0; r < 3; ++r) {
+    EXPECT_EQ(h.rows[r][0], static_cast<double>(r + 1));
+    for (std::size_t c = 1; c < 4; ++c) {
+      double sum = 0.0;
+      for (std::size_t k = 1; k <= 4; ++k) sum += s.rows[4 * r + k][c];
+      EXPECT_NEAR(h.rows[r][c], sum / 4.0, 1e-8 * (1.0 + std::abs(sum))) << r << " " << c;
+    }
+  }
+  // The look at the initial state leaves the run as it was.
+  EXPECT_EQ(steps.account.storedChange, hours.account.storedChange);
+}
+
+TEST_F(RunTest, PeriodTotalsFollowTheHostsCalendarAndAddUpToTheRun) {
+  // From 30 April 12:00 (hour 2868) for 50 h in steps of 5 h: the step
+  // 2878 ... 2883 h straddles midnight into 1 May; a 1 kW heater.
+  const RunReport r =
+      run("[simulation]\nstart = 2868\nstop = 2918\nstep = 5\n"
+          "[parameters]\nheatA1.height = 0.5\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+          "[inputs]\nheatA1.power = 1\nport1.temperatureA = 10\n"
+          "port1.massFlow = { schedule = [[2868, 0], [2890, 20], [2900, 0]] }\n"
+          "[outputs]\ncolumns = [\"store.meanTemperature\"]\ntotals = \"daily\"\n",
+          "days.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  ASSERT_EQ(r.totalsRows, 3);
+  const Csv t = readCsv(folder / "days-daily.csv");
+  ASSERT_EQ(t.rows.size(), 3u);
+  const std::vector<std::vector<double>> when = {
+      {2868, 2880, 1, 4, 30}, {2880, 2904, 1, 5, 1}, {2904, 2918, 1, 5, 2}};
+  const std::vector<double> heaterHours = {12, 24, 14};
+  for (std::size_t p = 0; p < 3; ++p) {
+    for (std::size_t c = 0; c < 5; ++c) EXPECT_EQ(t.rows[p][c], when[p][c]) << p << " " << c;
+    EXPECT_NEAR(t.rows[p][t.column("heatA1.in")], heaterHours[p], 1e-12) << p;
+  }
+  // Every energy column adds up to the run's account.
+  const EnergyAccount& a = r.account;
+  const std::vector<std::pair<std::string, double>> sums = {{"heatA1.in", a.flows[1].in},
+                                                            {"port1.out", a.flows[0].out},
+                                                            {"heatIntoPlugs", a.heatIntoPlugs},
+                                                            {"losses", a.losses},
+                                                            {"storedChange", a.storedChange}};
+  for (const auto& [name, total] : sums) {
+    double sum = 0.0;
+    for (const auto& row : t.rows) sum += row[t.column(name)];
+    EXPECT_NEAR(sum, total, 1e-9 * std::abs(total)) << name;
+  }
+  EXPECT_LT(a.flows[0].out, -1.0);
+}
+
+TEST_F(RunTest, EachFlowShowsTheHeatItBroughtAndTookUnderItsName) {
+  // A coil fed hot water by day and cold water by night.
+  const RunReport r =
+      run("[simulation]\nstop = 4\nstep = 0.1\n"
+          "[parameters]\nstore.initialTemperature = 40\nhx.count = 1\n"
+          "hx1 = { inletHeight = 0.4, outletHeight = 0.05, uaModel = 1, uaNominal = 2000 }\n"
+          "[inputs]\nhx1.massFlow = 200\nhx1.inletTemperature = { schedule = [[0, 70], [2, 10]] }\n"
+          "[names]\nhx1 = \"solar coil\"\n",
+          "coil.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  ASSERT_EQ(r.account.flows.size(), 1u);
+  const Flow& coil = r.account.flows[0];
+  EXPECT_EQ(coil.label, "heat exchanger 1 (solar coil)");
+  EXPECT_GT(coil.in, 1.0);
+  EXPECT_LT(coil.out, -1.0);
+  EXPECT_NEAR(coil.net(), r.account.heatIntoPlugs, 1e-6 * coil.in);
+  const Scenario s = parseScenario("", folder / "x.toml");
+  EXPECT_NE(summaryText(s, r).find("heat exchanger 1 (solar coil)"), std::string::npos);
+}
+
 TEST_F(RunTest, StoppedRunsKeepTheirCompleteRowsAndFailedOnesLeaveTheFileAlone) {
   write("kept.csv", "earlier results\n");
   const RunReport rejected =
@@ -432,7 +521,7 @@ TEST_F(RunTest, UntrustworthyRunsEndWithStatus3AndSayWhyLast) {
 
   // An account that leaves more than 1e-6 of its largest term unexplained.
   RunReport r;
-  r.account.portHeat = 10.0;
+  r.account.flows.push_back({"port1", "port 1", 10.0, 0.0});
   r.account.storedChange = 10.0 - 5e-6;
   EXPECT_EQ(judge(r, true).status, 0);
   r.account.storedChange = 10.0 - 2e-5;

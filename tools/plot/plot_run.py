@@ -7,7 +7,10 @@ Three panels share the time axis: the store's temperature profile over time
 as a colour map (columns profile.t05 ... profile.t95), the temperatures of
 the fluid leaving the ports and heat exchangers while they flow, and the
 energy terms of the store in kW, with their totals in kWh in the legend.
-A panel whose columns the CSV lacks says so instead of drawing.
+A panel whose columns the CSV lacks says so instead of drawing. A run with
+controllers or a tapping list (columns control.* and tapping.*) gets a fourth
+panel: the sensor temperatures, the water at the tap while a tap is open, and
+a band for each controller along the bottom while it is on.
 
 Every row of the CSV holds the values of the step that ends at its time.
 """
@@ -122,6 +125,30 @@ def energy_panel(ax, run, time):
     ax.set_title("energy terms", loc="left", fontsize="medium")
 
 
+def control_panel(ax, run, time):
+    starts = step_edges(time)[:-1]
+    for k, name in numbered(run, r"sensor(\d+)\.temperature"):
+        ax.plot(time, run[name], drawstyle="steps-pre", linewidth=1, label=f"sensor {k}")
+    if "tapping.temperature" in run and "tapping.asked" in run:
+        open_ = run["tapping.asked"] > 0
+        short = open_ & (run["tapping.useful"] < run["tapping.asked"] * 0.99)
+        ax.plot(time[open_], run["tapping.temperature"][open_], "o", color="C2", markersize=3,
+                label="at the tap, as needed")
+        ax.plot(time[short], run["tapping.temperature"][short], "x", color="C3", markersize=5,
+                label="at the tap, short")
+    controllers = [n for n in run if n.startswith("control.")]
+    for i, name in enumerate(controllers):
+        on = run[name] > 0.5
+        # One band per controller at the foot of the panel, over the steps it is on.
+        ax.fill_between(np.ravel(np.column_stack([starts, time])),
+                        0.02 + 0.07 * i, 0.07 + 0.07 * i,
+                        where=np.repeat(on, 2), transform=ax.get_xaxis_transform(),
+                        color=f"C{4 + i}", alpha=0.7, label=f"{name[8:]} on")
+    ax.set_ylabel("°C")
+    ax.legend(loc="best", fontsize="small", ncol=2)
+    ax.set_title("control: sensors, taps and controllers", loc="left", fontsize="medium")
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("csv", help="CSV written by plugstore run")
@@ -132,12 +159,17 @@ def main(argv):
 
     run = read_run(args.csv)
     time = run["time"]
-    fig, axes = plt.subplots(3, 1, figsize=(10, 9), sharex=True, constrained_layout=True)
+    control = any(n.startswith(("control.", "tapping.")) for n in run)
+    panels = 4 if control else 3
+    fig, axes = plt.subplots(panels, 1, figsize=(10, 3 * panels), sharex=True,
+                             constrained_layout=True)
     profile_panel(fig, axes[0], run, time)
     outlet_panel(axes[1], run, time)
     energy_panel(axes[2], run, time)
-    axes[2].set_xlabel("time (h)")
-    axes[2].set_xlim(step_edges(time)[0], time[-1])
+    if control:
+        control_panel(axes[3], run, time)
+    axes[-1].set_xlabel("time (h)")
+    axes[-1].set_xlim(step_edges(time)[0], time[-1])
     if args.title:
         fig.suptitle(args.title)
     fig.savefig(output, dpi=100)

@@ -27,6 +27,7 @@
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "plugstore/summary_json.h"
+#include "plugstore/totals.h"
 #include "standin/protocol.h"
 
 namespace {
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool unchecked = false;
   bool allowWarnings = false;
+  bool units = false;
   std::vector<std::string> overrides;
   auto defineOption = [&overrides](CLI::App* command) {
     command
@@ -106,6 +108,7 @@ int main(int argc, char** argv) {
                 "Skip the runner's own parameter and input checks: the component judges");
   run->add_flag("--allow-warnings", allowWarnings,
                 "Exit with 0, not 3, when the component warned (for warnings you have judged)");
+  run->add_flag("--units", units, "A second header row with the unit of each column");
   run->add_option("--summary", summaryPath,
                   "Also write the summary (steps, messages, energy account) as JSON to this file");
   defineOption(run);
@@ -198,6 +201,7 @@ int main(int argc, char** argv) {
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
+    options.units = units;
     options.progress = !quiet;
     options.stopSignal = []() { return static_cast<int>(stopRequest); };
     stopOnSignals();
@@ -208,10 +212,14 @@ int main(int argc, char** argv) {
       if (!report.csvWritten) {
         std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
       } else {
-        std::cerr << "wrote " << options.csv.string() << " (" << report.result.steps << " rows, "
+        std::cerr << "wrote " << options.csv.string() << " (" << report.csvRows << " rows, "
                   << scenario.outputs.size() << " outputs"
                   << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
                   << ")\n";
+        if (!report.totals.empty()) {
+          std::cerr << "wrote " << report.totals.string() << " (" << report.totalsRows << " "
+                    << periodName(scenario.totals) << " rows)\n";
+        }
       }
     }
     if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {

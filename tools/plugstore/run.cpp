@@ -14,39 +14,17 @@
 
 #include "plugstore/atomic_file.h"
 #include "plugstore/initial_profile.h"
+#include "plugstore/intervals.h"
 #include "plugstore/names.h"
+#include "plugstore/totals.h"
 #include "standin/kernel.h"
 
 namespace plugstore::runner {
 
 namespace {
 
+namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// Output numbers of the energy terms, 0-based.
-struct Terms {
-  std::size_t portHeat = index("balance.portHeat");
-  std::size_t intoPlugs = index("balance.heatIntoPlugs");
-  std::size_t heatInputs = index("heatInputs.power");
-  std::size_t loss = index("loss.heat");
-  std::size_t storageRate = index("balance.storageRate");
-  std::size_t balance = index("store.balance");
-  std::size_t limit = optional("balance.limitHeat");
-  std::vector<std::size_t> hx;
-
-  explicit Terms(int hxCount) {
-    for (int k = 1; k <= hxCount; ++k) hx.push_back(index(indexed("hx", k, ".heatToStore")));
-  }
-  static std::size_t index(const std::string& name) {
-    return static_cast<std::size_t>(outputNumber(name) - 1);
-  }
-  // An output that libraries built before it do not have.
-  static std::size_t optional(const std::string& name) {
-    const CatalogEntry* e = findOutput(name);
-    return e != nullptr ? static_cast<std::size_t>(e->number - 1) : kNone;
-  }
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-};
 
 // Distinct messages by severity and text, counted as they arrive: a run may
 // bring hundreds of thousands of the same warning.
@@ -118,28 +96,28 @@ std::string controlSummary(const Scenario& s, const RunReport& r) {
 
 }  // namespace
 
-std::string csvHeader(const Scenario& s) {
-  std::string line = "time";
-  for (int n : s.outputs) {
-    line += ',';
-    line += columnName(s, n);
-  }
-  return line + "\n";
-}
-
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
   standin::Component component(options.library);
   if (!component.loaded()) throw std::runtime_error(component.error());
 
-  // Rows go to a temporary file that takes the final name at the end: a run
+  // Rows go to temporary files that take the final names at the end: a run
   // stopped early keeps its completed rows, one that fails at the start
-  // leaves an existing file alone.
+  // leaves existing files alone.
   std::optional<AtomicFile> csvFile;
-  std::FILE* csv = nullptr;
+  std::optional<IntervalRows> rows;
   if (!options.csv.empty()) {
     csvFile.emplace(options.csv);
-    csv = csvFile->get();
-    std::fputs(csvHeader(s).c_str(), csv);
+    rows.emplace(s, csvFile->get(), options.units);
+  }
+  const AccountBook book(s);
+  std::optional<AtomicFile> totalsFile;
+  std::optional<PeriodTotals> totals;
+  fs::path totalsPath;
+  if (!options.csv.empty() && s.totals != Period::none) {
+    totalsPath = options.csv.parent_path() /
+                 (options.csv.stem().string() + "-" + periodName(s.totals) + ".csv");
+    totalsFile.emplace(totalsPath);
+    totals.emplace(s, book, totalsFile->get(), options.units);
   }
 
   if (!s.initialProfile.empty()) {
@@ -161,9 +139,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
 
   RunReport report;
   report.lastTime = s.start;
-  const double hxValue = s.parameters[static_cast<std::size_t>(parameterNumber("hx.count") - 1)];
-  const Terms terms(std::clamp(static_cast<int>(hxValue), 0, kMaxHx));
-  EnergyAccount& acc = report.account;
+  report.account = book.empty();
 
   // The kernel's record is emptied once counted, so that it stays small.
   MessageTally tally(report.messages);
@@ -192,6 +168,17 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     controllers.apply(xin);
     lastInputs = xin;
   };
+  if (s.initialRow && rows) {
+    // The store at rest: the first step's inputs without flows or heat.
+    for (std::size_t i = 0; i < hooks.initialInputs.size(); ++i) {
+      const std::string_view name = inputEntry(static_cast<int>(i) + 1).name;
+      const bool drive = name.ends_with(".massFlow") || name.ends_with(".power");
+      hooks.initialInputs[i] = drive ? 0.0 : s.inputs[i].over(s.start, s.start + s.step);
+    }
+    hooks.initialState = [&](const std::array<double, standin::kOutputs>& out) {
+      rows->initial(s.start, out, extra);
+    };
+  }
   hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
     collect(time);
     tapping.after(time - s.step, time, out);
@@ -204,27 +191,9 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     }
     if (step < steps) controllers.decide(time, time + s.step, lastInputs, out);
     report.lastTime = time;
-    const double h = s.step;
-    acc.portHeat += out[terms.portHeat] * h;
-    acc.heatIntoPlugs += out[terms.intoPlugs] * h;
-    acc.heatInputs += out[terms.heatInputs] * h;
-    acc.losses += out[terms.loss] * h;
-    acc.storedChange += out[terms.storageRate] * h;
-    for (std::size_t i : terms.hx) acc.hxHeat += out[i] * h;
-    if (terms.limit != Terms::kNone) acc.limitHeat += out[terms.limit] * h;
-    if (std::abs(out[terms.balance]) > acc.maxAbsBalance || step == 1) {
-      acc.maxAbsBalance = std::abs(out[terms.balance]);
-      acc.maxAbsBalanceTime = time;
-    }
-    if (csv != nullptr) {
-      std::fprintf(csv, "%.10g", time);
-      for (int n : s.outputs) {
-        const double v = n <= kNumOutputs ? out[static_cast<std::size_t>(n - 1)]
-                                          : extra[static_cast<std::size_t>(n - kNumOutputs - 1)];
-        std::fprintf(csv, ",%.9g", v);
-      }
-      std::fputc('\n', csv);
-    }
+    book.add(report.account, out, lastInputs, s.step, time);
+    if (rows) rows->step(time, out, extra);
+    if (totals) totals->step(time, s.step, out, lastInputs);
     if (!options.progress) return;
     const auto now = Clock::now();
     const double elapsed = std::chrono::duration<double>(now - began).count();
@@ -256,9 +225,19 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   for (const standin::BadParameter& b : k.badParameters) {
     report.badParameters.push_back({b.number, b.severity, b.text});
   }
-  if (csvFile && report.result.steps > 0) {
-    csvFile->commit();
-    report.csvWritten = true;
+  if (report.result.steps > 0) {
+    if (rows) {
+      rows->finish();
+      report.csvRows = rows->rows();
+      csvFile->commit();
+      report.csvWritten = true;
+    }
+    if (totals) {
+      totals->finish();
+      report.totalsRows = totals->rows();
+      report.totals = totalsPath;
+      totalsFile->commit();
+    }
   }
   return report;
 }
@@ -320,24 +299,30 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
   }
 
   const EnergyAccount& a = r.account;
-  auto row = [&o](const char* label, double kWh, const char* note) {
-    char buf[160];
-    std::snprintf(buf, sizeof buf, "  %-26s %12.4f%s%s\n", label, kWh, *note ? "   " : "", note);
+  char buf[256];
+  auto flow = [&](const std::string& label, double in, double out) {
+    std::snprintf(buf, sizeof buf, "  %-30s %12.4f %12.4f %12.4f\n", label.c_str(), in, out,
+                  in + out);
     o += buf;
   };
-  o += "energy account (kWh, into the store counts positive, out of it negative):\n";
-  row("ports", a.portHeat, "");
-  row("heat exchangers", a.hxHeat, "");
-  row("heat inputs", a.heatInputs, "");
-  row("heat into the plugs", a.heatIntoPlugs,
-      "heat exchangers and heat inputs, as the plugs took it");
+  auto term = [&](const char* label, double kWh, const char* note) {
+    std::snprintf(buf, sizeof buf, "  %-30s %12s %12s %12.4f%s%s\n", label, "", "", kWh,
+                  *note != '\0' ? "   " : "", note);
+    o += buf;
+  };
+  o += "energy account (kWh; into the store positive, out of it negative):\n";
+  std::snprintf(buf, sizeof buf, "  %-30s %12s %12s %12s\n", "", "in", "out", "net");
+  o += buf;
+  for (const Flow& f : a.flows) flow(f.label, f.in, f.out);
+  term("heat into the plugs", a.heatIntoPlugs,
+       "heat exchangers and heat inputs, as the plugs took it");
   if (findOutput("balance.limitHeat") != nullptr) {
-    row("temperature limit", a.limitHeat,
-        "put in (removed if negative) by the 0.1 ... 100 degC limit");
+    term("temperature limit", a.limitHeat,
+         "put in (removed if negative) by the 0.1 ... 100 degC limit");
   }
-  row("losses", -a.losses, "to the ambient");
-  row("change of stored energy", a.storedChange, "");
-  row("unexplained", a.residual(), "ports + into the plugs + limit + losses - change");
+  term("losses", a.losses, "to the ambient");
+  term("change of stored energy", a.storedChange, "");
+  term("unexplained", a.residual(), "ports + into the plugs + limit + losses - change");
   o += "  largest |store.balance|   " + general(a.maxAbsBalance) + " kW at " +
        hours(a.maxAbsBalanceTime) + " h\n";
 
@@ -353,19 +338,6 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
   }
   return o;
 }
-
-double EnergyAccount::largestTerm() const {
-  double largest = 0.0;
-  for (double term :
-       {portHeat, hxHeat, heatInputs, heatIntoPlugs, limitHeat, losses, storedChange}) {
-    largest = std::max(largest, std::abs(term));
-  }
-  return largest;
-}
-
-// 1e-9 kWh (3.6 mJ) keeps the round-off of a store that exchanges nothing
-// from counting as a gap.
-bool EnergyAccount::closes() const { return std::abs(residual()) <= 1e-6 * largestTerm() + 1e-9; }
 
 int RunReport::warnings() const {
   int n = 0;

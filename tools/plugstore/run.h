@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "plugstore/account.h"
 #include "plugstore/controllers.h"
 #include "plugstore/scenario.h"
 #include "plugstore/tapping.h"
@@ -19,6 +20,7 @@ namespace plugstore::runner {
 struct RunOptions {
   std::string library;        // path of the component library
   std::filesystem::path csv;  // output CSV; empty: none
+  bool units = false;         // a second header row with the units
   bool progress = true;       // progress line on standard error for long runs
   // Asked after every step: the number of a signal that asks the run to end
   // there (SIGINT, SIGTERM), 0 to go on.
@@ -43,27 +45,6 @@ struct BadParameterReport {
   std::string text;
 };
 
-// The energy terms of the run, from the outputs: kW x step -> kWh. Heat
-// into the store counts positive.
-struct EnergyAccount {
-  double portHeat = 0.0;       // all direct ports
-  double hxHeat = 0.0;         // heat exchangers in use, to the store
-  double heatInputs = 0.0;     // both banks of heat inputs
-  double heatIntoPlugs = 0.0;  // heat exchangers and heat inputs as the plugs took them
-  double losses = 0.0;         // to the ambient
-  double storedChange = 0.0;   // change of the stored energy
-  double limitHeat = 0.0;      // put in by the 0.1 ... 100 degC limit (negative: removed)
-  double maxAbsBalance = 0.0;  // kW, largest |main balance| of a step
-  double maxAbsBalanceTime = 0.0;
-  // What the terms leave unexplained; the sum of the main balance over the run.
-  [[nodiscard]] double residual() const {
-    return portHeat + heatIntoPlugs + limitHeat - losses - storedChange;
-  }
-  [[nodiscard]] double largestTerm() const;
-  // |unexplained| at most 1e-6 of the largest term (and above round-off).
-  [[nodiscard]] bool closes() const;
-};
-
 struct RunReport {
   standin::RunResult result;
   double wallSeconds = 0.0;
@@ -75,6 +56,9 @@ struct RunReport {
   TappingFigures tapping;
   int stopSignal = 0;       // the signal that ended the run early; 0 if none did
   bool csvWritten = false;  // the CSV holds the completed steps under its final name
+  int csvRows = 0;
+  std::filesystem::path totals;  // the period totals beside the CSV: dhw.csv -> dhw-monthly.csv
+  int totalsRows = 0;
   // 0 done; 1 stopped by a fatal message or a rejected parameter; 128 + the
   // signal number for a run ended by a signal.
   [[nodiscard]] int exitStatus() const {
@@ -98,8 +82,5 @@ RunReport runScenario(const Scenario& scenario, const RunOptions& options);
 
 // Steps, wall time, speed, messages by severity, the energy account.
 std::string summaryText(const Scenario& scenario, const RunReport& report);
-
-// One CSV line: the time, then the chosen outputs.
-std::string csvHeader(const Scenario& scenario);
 
 }  // namespace plugstore::runner

@@ -68,6 +68,17 @@ std::string columnName(const Scenario& s, int column) {
   return runnerColumns(s).at(static_cast<std::size_t>(column - kNumOutputs - 1));
 }
 
+std::string columnUnit(const Scenario& s, int column) {
+  if (column <= kNumOutputs) {
+    const std::string_view unit = outputEntry(column).unit;
+    return unit.empty() ? "-" : std::string(unit);
+  }
+  const std::string name = columnName(s, column);
+  if (name == "tapping.temperature") return "degC";
+  if (name.starts_with("tapping.")) return "kW";
+  return "-";
+}
+
 namespace {
 
 // ---------------------------------------------------------------- TOML helpers
@@ -170,6 +181,23 @@ class Parser {
     return *n.as_table();
   }
 
+  double positivePeriod(const toml::node& n) const {
+    const double period = number(n, "period");
+    if (!(period > 0.0)) fail(n.source(), "period must be above 0 h");
+    return period;
+  }
+  // The "interpolation" key of a schedule or series; "hold" when left out.
+  Interpolation interpolation(const toml::table& t) const {
+    const toml::node* n = t.get("interpolation");
+    if (n == nullptr) return Interpolation::kHold;
+    const std::string m = string(*n, "interpolation");
+    if (m == "linear") return Interpolation::kLinear;
+    if (m != "hold") {
+      fail(n->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
+    }
+    return Interpolation::kHold;
+  }
+
   // Every key must be one of `keys`; each other one is a fault of its own.
   void onlyKeys(const toml::table& t, const std::string& where,
                 std::initializer_list<std::string_view> keys) {
@@ -226,6 +254,7 @@ class Parser {
   void controller(const toml::table& t, Scenario& s);
   Signal signal(const toml::node& n, const std::string& what) const;
   void tapping(const toml::table& t, Scenario& s);
+  void names(const toml::table& t, Scenario& s);
   void outputs(const toml::table& t, Scenario& s);
   void setInput(Scenario& s, const std::string& name, const toml::source_region& where,
                 InputSource source);
@@ -346,7 +375,7 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   } else {
     onlyKeys(root, "the scenario",
              {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
-              "tapping", "outputs"});
+              "tapping", "outputs", "names"});
   }
   Scenario s = blank();
   if (const toml::node* n = root.get("title")) {
@@ -435,6 +464,9 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
   if (const toml::node* n = root.get("outputs")) {
     attempt(n->source(), [&] { outputs(table(*n, "[outputs]"), s); });
   }
+  if (const toml::node* n = root.get("names")) {
+    attempt(n->source(), [&] { names(table(*n, "[names]"), s); });
+  }
   if (allColumns_) {
     const std::size_t extra = runnerColumns(s).size();
     for (std::size_t i = 0; i < extra; ++i) {
@@ -479,7 +511,7 @@ void Parser::units(const toml::node& n, Scenario& s, bool checks,
     u.label1 = s.label1;
     onlyKeys(t, "[[unit]]",
              {"name", "unit", "label1", "parameters", "inputs", "series", "controller", "tapping",
-              "outputs"});
+              "outputs", "names"});
     attempt(t.source(), [&] {
       const toml::node* name = t.get("name");
       if (name == nullptr) fail(t.source(), "[[unit]] needs 'name', which prefixes its columns");
@@ -737,18 +769,9 @@ std::shared_ptr<const Schedule> Parser::inlineSchedule(const toml::table& t,
   double period = daily != nullptr ? 24.0 : 0.0;
   if (const toml::node* n = t.get("period")) {
     if (daily != nullptr) fail(n->source(), "a daily profile repeats every 24 h: drop 'period'");
-    period = number(*n, "period");
-    if (!(period > 0.0)) fail(n->source(), "period must be above 0 h");
+    period = positivePeriod(*n);
   }
-  Interpolation mode = Interpolation::kHold;
-  if (const toml::node* n = t.get("interpolation")) {
-    const std::string m = string(*n, "interpolation");
-    if (m == "linear") {
-      mode = Interpolation::kLinear;
-    } else if (m != "hold") {
-      fail(n->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
-    }
-  }
+  const Interpolation mode = interpolation(t);
   const toml::array* a = list.as_array();
   if (a == nullptr) {
     fail(list.source(),
@@ -881,19 +904,8 @@ void Parser::series(const toml::node& n, Scenario& s) {
       const std::string csvName = path.string();
 
       double period = 0.0;
-      if (const toml::node* p = t.get("period")) {
-        period = number(*p, "period");
-        if (!(period > 0.0)) fail(p->source(), "period must be above 0 h");
-      }
-      Interpolation mode = Interpolation::kHold;
-      if (const toml::node* p = t.get("interpolation")) {
-        const std::string m = string(*p, "interpolation");
-        if (m == "linear") {
-          mode = Interpolation::kLinear;
-        } else if (m != "hold") {
-          fail(p->source(), "interpolation must be \"hold\" or \"linear\", not \"" + m + "\"");
-        }
-      }
+      if (const toml::node* p = t.get("period")) period = positivePeriod(*p);
+      const Interpolation mode = interpolation(t);
       std::vector<double> times;
       for (const auto& row : csv.rows) times.push_back(row[0]);
 
@@ -1072,10 +1084,7 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
   if (port < 1 || port > kNumPorts) fail(portNode->source(), "port must be 1 ... 10");
   tp.port = static_cast<int>(port);
   if (const toml::node* n = t.get("delivery")) tp.delivery = number(*n, "delivery");
-  if (const toml::node* n = t.get("period")) {
-    tp.period = number(*n, "period");
-    if (!(tp.period > 0.0)) fail(n->source(), "period must be above 0 h");
-  }
+  if (const toml::node* n = t.get("period")) tp.period = positivePeriod(*n);
   const toml::node* list = t.get("list");
   const toml::node* file = t.get("file");
   if ((list == nullptr) == (file == nullptr)) {
@@ -1137,7 +1146,31 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
 // ---------------------------------------------------------------- outputs
 
 void Parser::outputs(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[outputs]", {"columns"});
+  onlyKeys(t, "[outputs]", {"columns", "interval", "totals", "initialRow"});
+  if (const toml::node* n = t.get("interval")) {
+    s.interval = number(*n, "interval");
+    const double steps = s.interval / s.step;
+    if (!(steps >= 0.5) || std::abs(steps - std::round(steps)) > 1e-6 * steps) {
+      fail(n->source(), "interval must be a whole number of steps of " + formatNumber(s.step) +
+                            " h, not " + formatNumber(s.interval) + " h");
+    }
+  }
+  if (const toml::node* n = t.get("totals")) {
+    const std::string p = string(*n, "totals");
+    if (p == "daily") {
+      s.totals = Period::daily;
+    } else if (p == "monthly") {
+      s.totals = Period::monthly;
+    } else if (p == "yearly") {
+      s.totals = Period::yearly;
+    } else {
+      fail(n->source(), "totals must be \"daily\", \"monthly\" or \"yearly\", not \"" + p + "\"");
+    }
+  }
+  if (const toml::node* n = t.get("initialRow")) {
+    if (!n->is_boolean()) fail(n->source(), "initialRow must be true or false");
+    s.initialRow = *n->value<bool>();
+  }
   const toml::node* c = t.get("columns");
   if (c == nullptr) return;
   if (c->is_string() && *c->value<std::string>() == "all") return;
@@ -1176,6 +1209,24 @@ void Parser::outputs(const toml::table& t, Scenario& s) {
     });
   }
   if (s.outputs.empty() && found_.size() == before) fail(c->source(), "columns names no output");
+}
+
+void Parser::names(const toml::table& t, Scenario& s) {
+  std::vector<std::string> known;
+  for (int d = 1; d <= kNumPorts; ++d) known.push_back(indexed("port", d, ""));
+  for (int k = 1; k <= kMaxHx; ++k) known.push_back(indexed("hx", k, ""));
+  for (const char* bank : {"heatA", "heatB"}) {
+    for (int i = 1; i <= kNumHeatInputs; ++i) known.push_back(indexed(bank, i, ""));
+  }
+  for (auto&& [key, node] : t) {
+    const std::string k(key.str());
+    if (std::find(known.begin(), known.end(), k) == known.end()) {
+      fail(key.source(), "unknown key '" + k +
+                             "' in [names]: ports, heat exchangers and heat inputs are named "
+                             "(port1 ... port10, hx1 ... hx6, heatA1 ... heatB10)");
+    }
+    s.names[k] = string(node, k);
+  }
 }
 
 // ---------------------------------------------------------------- checks

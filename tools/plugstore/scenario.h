@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -117,6 +118,10 @@ struct TappingSpec {
   Place place;
 };
 
+// Periods of the host's clock for the totals: simulation time is the hour of
+// a non-leap year (t = 0 is 1 January, 0 h).
+enum class Period { none, daily, monthly, yearly };
+
 struct Scenario {
   // With several units: each unit a Scenario of its own (its name, number,
   // label 1, parameters, inputs, outputs, controllers, tapping list), the
@@ -142,6 +147,11 @@ struct Scenario {
   // Columns of the CSV in their order: the component's output numbers 1 ...
   // 202, then the runner's own columns numbered from 203 (runnerColumns).
   std::vector<int> outputs;
+  double interval = 0.0;  // h: a row of means per interval; 0: a row per step
+  Period totals = Period::none;
+  bool initialRow = false;  // a first row with the state the store starts from
+  // Names users give to ports, heat exchangers and heat inputs: "port1" -> "DHW".
+  std::map<std::string, std::string> names;
 
   std::vector<ProfilePoint> initialProfile;  // empty: no profile to write
   Place initialProfilePlace;
@@ -158,6 +168,8 @@ std::vector<std::string> runnerColumns(const Scenario& s);
 
 // The name of a CSV column number.
 std::string columnName(const Scenario& s, int column);
+// Its unit ("-" for none).
+std::string columnUnit(const Scenario& s, int column);
 
 // Reads, checks and returns the scenario; throws ScenarioError with every
 // fault found, in file order. Without `checks` the parameter and input rules

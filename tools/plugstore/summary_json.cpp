@@ -45,17 +45,38 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
   run.insert("badParameters", std::move(bad));
 
   const EnergyAccount& a = r.account;
-  run.insert("account", toml::table{{"ports", a.portHeat},
-                                    {"heatExchangers", a.hxHeat},
-                                    {"heatInputs", a.heatInputs},
-                                    {"heatIntoPlugs", a.heatIntoPlugs},
-                                    {"temperatureLimit", a.limitHeat},
-                                    {"losses", -a.losses},
-                                    {"storedChange", a.storedChange},
-                                    {"unexplained", a.residual()},
-                                    {"closes", a.closes()},
-                                    {"largestBalance", a.maxAbsBalance},
-                                    {"largestBalanceTime", a.maxAbsBalanceTime}});
+  toml::array flows;
+  for (const Flow& f : a.flows) {
+    flows.push_back(toml::table{
+        {"key", f.key}, {"label", f.label}, {"in", f.in}, {"out", f.out}, {"net", f.net()}});
+  }
+  toml::table account{{"flows", std::move(flows)},
+                      {"heatIntoPlugs", a.heatIntoPlugs},
+                      {"losses", a.losses},
+                      {"storedChange", a.storedChange},
+                      {"unexplained", a.residual()},
+                      {"closes", a.closes()},
+                      {"largestBalance", a.maxAbsBalance},
+                      {"largestBalanceTime", a.maxAbsBalanceTime}};
+  if (findOutput("balance.limitHeat") != nullptr) account.insert("temperatureLimit", a.limitHeat);
+  run.insert("account", std::move(account));
+  run.insert("csvRows", r.csvRows);
+  run.insert("totalsRows", r.totalsRows);
+
+  toml::array controllers;
+  for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
+    controllers.push_back(toml::table{{"name", s.controllers[i].name},
+                                      {"switchedOn", r.controllers[i].switchedOn},
+                                      {"onHours", r.controllers[i].onHours}});
+  }
+  run.insert("controllers", std::move(controllers));
+  if (s.tapping.port > 0) {
+    const TappingFigures& t = r.tapping;
+    run.insert("tapping", toml::table{{"asked", t.asked},
+                                      {"useful", t.useful},
+                                      {"short", t.shortfall},
+                                      {"hotWaterDrawn", t.drawn}});
+  }
 
   run.insert("units", toml::table{{"start", "h"},
                                   {"stop", "h"},
@@ -66,7 +87,10 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                   {"messages.last", "h"},
                                   {"account", "kWh, into the store positive"},
                                   {"account.largestBalance", "kW"},
-                                  {"account.largestBalanceTime", "h"}});
+                                  {"account.largestBalanceTime", "h"},
+                                  {"controllers.onHours", "h"},
+                                  {"tapping", "kWh above the mains water"},
+                                  {"tapping.hotWaterDrawn", "kg"}});
   std::ostringstream o;
   o << toml::json_formatter{run} << "\n";
   return o.str();

@@ -1,0 +1,60 @@
+// Totals per period of the host's clock (day, month or year of a non-leap
+// year whose hour 0 is simulation time 0): the energy account per flow in
+// kWh and the mean, minimum and maximum of every chosen temperature. A step
+// that straddles the end of a period is shared by time between the two.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "plugstore/account.h"
+#include "plugstore/scenario.h"
+#include "standin/protocol.h"
+
+namespace plugstore::runner {
+
+// End (h) of the period that holds the instant t; periods are [begin, end).
+double periodEnd(Period period, double t);
+
+// "monthly" for Period::monthly.
+std::string periodName(Period period);
+
+class PeriodTotals {
+ public:
+  // Writes the header to `csv`.
+  PeriodTotals(const Scenario& scenario, const AccountBook& book, std::FILE* csv, bool units);
+  void step(double time, double hours, const std::array<double, standin::kOutputs>& out,
+            const std::array<double, standin::kInputs>& inputs);
+  // Writes the period the run ended inside.
+  void finish();
+  [[nodiscard]] int rows() const { return rows_; }
+
+ private:
+  struct Temperature {
+    std::size_t index;  // 0-based output
+    double weighted = 0.0;
+    double hours = 0.0;
+    double min = 0.0;
+    double max = 0.0;
+  };
+  void open(double t);
+  void add(double begin, double end, double hours, double time,
+           const std::array<double, standin::kOutputs>& out,
+           const std::array<double, standin::kInputs>& inputs);
+  void close(double stop);
+
+  Period period_;
+  const AccountBook& book_;
+  std::FILE* csv_;
+  bool open_ = false;
+  double begin_ = 0.0;  // h, start of what the period row covers
+  double end_ = 0.0;    // h, end of the period
+  double last_ = 0.0;   // h, end of the last step added
+  EnergyAccount account_;
+  std::vector<Temperature> temperatures_;
+  int rows_ = 0;
+};
+
+}  // namespace plugstore::runner
