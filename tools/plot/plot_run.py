@@ -13,6 +13,8 @@ panel: the sensor temperatures, the water at the tap while a tap is open, and
 a band for each controller along the bottom while it is on.
 
 Every row of the CSV holds the values of the step that ends at its time.
+A run of several units (columns prefixed by the unit's name, as in
+buffer.port1.heat) gets one column of panels per unit.
 """
 
 import argparse
@@ -35,6 +37,23 @@ def read_run(path):
     header = rows[0]
     data = np.array([[float(v) for v in r] for r in rows[1:] if r], dtype=float)
     return {name: data[:, i] for i, name in enumerate(header)}
+
+
+# The first part of a column's name that belongs to the component or the
+# runner; anything else before it is the name of a unit.
+GROUP = re.compile(r"((port|sensor|zone|hx|heatA|heatB|unused)\d+|profile|store|loss|entropy"
+                   r"|exergy|balance|heatInputs|control|tapping)")
+
+
+def split_units(run):
+    """[(unit name, its columns without the prefix)], or [("", run)] for one store."""
+    units = {}
+    for name, values in run.items():
+        head, _, rest = name.partition(".")
+        if name == "time" or not rest or GROUP.fullmatch(head):
+            continue
+        units.setdefault(head, {"time": run["time"]})[rest] = values
+    return list(units.items()) or [("", run)]
 
 
 def step_edges(time):
@@ -157,19 +176,25 @@ def main(argv):
     args = parser.parse_args(argv)
     output = args.output or re.sub(r"(\.csv)?$", ".png", args.csv, count=1)
 
-    run = read_run(args.csv)
-    time = run["time"]
-    control = any(n.startswith(("control.", "tapping.")) for n in run)
+    whole = read_run(args.csv)
+    time = whole["time"]
+    units = split_units(whole)
+    control = any(n.startswith(("control.", "tapping.")) for _, run in units for n in run)
     panels = 4 if control else 3
-    fig, axes = plt.subplots(panels, 1, figsize=(10, 3 * panels), sharex=True,
-                             constrained_layout=True)
-    profile_panel(fig, axes[0], run, time)
-    outlet_panel(axes[1], run, time)
-    energy_panel(axes[2], run, time)
-    if control:
-        control_panel(axes[3], run, time)
-    axes[-1].set_xlabel("time (h)")
-    axes[-1].set_xlim(step_edges(time)[0], time[-1])
+    fig, grid = plt.subplots(panels, len(units), figsize=(10 * len(units), 3 * panels),
+                             sharex=True, squeeze=False, constrained_layout=True)
+    for column, (unit, run) in enumerate(units):
+        axes = grid[:, column]
+        profile_panel(fig, axes[0], run, time)
+        outlet_panel(axes[1], run, time)
+        energy_panel(axes[2], run, time)
+        if control:
+            control_panel(axes[3], run, time)
+        if unit:
+            for ax in axes:
+                ax.set_title(f"{unit}: {ax.get_title(loc='left')}", loc="left", fontsize="medium")
+        axes[-1].set_xlabel("time (h)")
+        axes[-1].set_xlim(step_edges(time)[0], time[-1])
     if args.title:
         fig.suptitle(args.title)
     fig.savefig(output, dpi=100)

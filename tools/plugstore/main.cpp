@@ -172,15 +172,10 @@ int main(int argc, char** argv) {
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
     if (*check) {
-      std::size_t columns = scenario.outputs.size();
-      if (!scenario.units.empty()) {
-        columns = 0;
-        for (const Scenario& u : scenario.units) columns += u.outputs.size();
-        std::cerr << scenarioPath << ": " << scenario.units.size() << " units, ";
-      } else {
-        std::cerr << scenarioPath << ": ";
-      }
-      std::cerr << scenario.steps() << " steps, " << columns << " output columns: fine\n";
+      std::cerr << scenarioPath << ": ";
+      if (!scenario.units.empty()) std::cerr << scenario.units.size() << " units, ";
+      std::cerr << scenario.steps() << " steps, " << columnCount(scenario)
+                << " output columns: fine\n";
       return 0;
     }
     if (*deck) {
@@ -188,11 +183,11 @@ int main(int argc, char** argv) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
       }
-      if (!scenario.initialProfile.empty()) {
+      for (const Scenario* u : storesOf(scenario)) {
+        if (u->initialProfile.empty()) continue;
         // The host reads the profile from the folder of label 1 as well.
         const fs::path ini = writeStartProfile(
-            scenario.label1,
-            startProfileText(profilePlugs(scenario.initialProfile, scenario.parameters)));
+            u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
         std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
       }
       return 0;
@@ -213,12 +208,15 @@ int main(int argc, char** argv) {
         std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
       } else {
         std::cerr << "wrote " << options.csv.string() << " (" << report.csvRows << " rows, "
-                  << scenario.outputs.size() << " outputs"
+                  << columnCount(scenario) << " outputs"
                   << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
                   << ")\n";
-        if (!report.totals.empty()) {
-          std::cerr << "wrote " << report.totals.string() << " (" << report.totalsRows << " "
-                    << periodName(scenario.totals) << " rows)\n";
+        const std::vector<const Scenario*> stores = storesOf(scenario);
+        for (std::size_t i = 0; i < stores.size(); ++i) {
+          const RunReport& r = report.units.empty() ? report : report.units[i];
+          if (r.totals.empty()) continue;
+          std::cerr << "wrote " << r.totals.string() << " (" << r.totalsRows << " "
+                    << periodName(stores[i]->totals) << " rows)\n";
         }
       }
     }

@@ -63,6 +63,19 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
   return names;
 }
 
+std::vector<const Scenario*> storesOf(const Scenario& s) {
+  std::vector<const Scenario*> stores;
+  for (const Scenario& u : s.units) stores.push_back(&u);
+  if (stores.empty()) stores.push_back(&s);
+  return stores;
+}
+
+std::size_t columnCount(const Scenario& s) {
+  std::size_t n = 0;
+  for (const Scenario* u : storesOf(s)) n += u->outputs.size();
+  return n;
+}
+
 std::string columnName(const Scenario& s, int column) {
   if (column <= kNumOutputs) return std::string(outputEntry(column).name);
   return runnerColumns(s).at(static_cast<std::size_t>(column - kNumOutputs - 1));
@@ -239,9 +252,11 @@ class Parser {
   static std::vector<std::string> readUnitNames(const toml::table& root);
   void units(const toml::node& n, Scenario& s, bool checks, const std::vector<Override>& overrides);
   void links(Scenario& s);
-  InputSource linkedInput(const toml::table& t, const std::string& name, const Scenario& s);
+  InputSource linkedInput(const toml::table& t, const std::string& name);
 
   void simulation(const toml::table& t, Scenario& s);
+  void unitNumber(const toml::node& n, Scenario& s) const;
+  void labelFolder(const toml::node& n, Scenario& s) const;
   void parameters(const toml::table& t, Scenario& s);
   void setParameter(Scenario& s, const std::string& name, const toml::node& node,
                     const Place& where);
@@ -269,6 +284,7 @@ class Parser {
   fs::path folder_;
   std::vector<Found> found_;
   bool allColumns_ = true;
+  bool several_ = false;  // the scenario has [[unit]] tables
 };
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
@@ -366,6 +382,7 @@ CsvTable readCsv(const fs::path& path, const Place& from) {
 
 Scenario Parser::run(toml::table root, bool checks, const std::vector<std::string>& overrideTexts) {
   const bool several = root.contains("unit");
+  several_ = several;
   std::vector<std::string> unitNames;
   if (several) unitNames = readUnitNames(root);
   const std::vector<Override> overrides = readOverrides(overrideTexts, root, unitNames);
@@ -415,9 +432,11 @@ Scenario Parser::blank() const {
 // The store of one unit: from the scenario's root, or from a [[unit]] table.
 void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
                       const std::vector<Override>& allOverrides) {
-  std::vector<Override> overrides;
+  // Settings of the command line for this unit; their values keep where
+  // they were typed, which a copy of a TOML node would lose.
+  std::vector<const Override*> overrides;
   for (const Override& o : allOverrides) {
-    if (o.unit == s.name) overrides.push_back(o);
+    if (o.unit == s.name) overrides.push_back(&o);
   }
   if (s.label1.size() > 300) {
     record(
@@ -427,9 +446,9 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
   if (const toml::node* n = root.get("parameters")) {
     attempt(n->source(), [&] { parameters(table(*n, "[parameters]"), s); });
   }
-  for (const Override& o : overrides) {
-    if (findInput(o.name) != nullptr) continue;
-    attempt({}, [&] { setParameter(s, o.name, *o.value.get("v"), o.place); });
+  for (const Override* o : overrides) {
+    if (findInput(o->name) != nullptr) continue;
+    attempt({}, [&] { setParameter(s, o->name, *o->value.get("v"), o->place); });
   }
   if (!s.initialProfile.empty()) {
     // The profile reaches the component through its start-profile file.
@@ -446,15 +465,15 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
   }
   if (const toml::node* n = root.get("series")) series(*n, s);
   const auto x = defaultInputs();
-  for (const Override& o : overrides) {
-    const CatalogEntry* e = findInput(o.name);
+  for (const Override* o : overrides) {
+    const CatalogEntry* e = findInput(o->name);
     if (e == nullptr) continue;
     // The command line replaces what the file gives.
     InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
     slot = InputSource{};
     slot.constant = x[static_cast<std::size_t>(e->number - 1)];
-    const toml::node& value = *o.value.get("v");
-    attempt({}, [&] { inputValue(s, o.name, value, value.source()); });
+    const toml::node& value = *o->value.get("v");
+    attempt({}, [&] { inputValue(s, o->name, value, value.source()); });
   }
   if (const toml::node* n = root.get("controller")) controllers(*n, s);
   if (const toml::node* n = root.get("tapping")) {
@@ -525,13 +544,8 @@ void Parser::units(const toml::node& n, Scenario& s, bool checks,
       }
     });
     // The number and label 1 of the unit, as [simulation] gives them for one.
-    toml::table own;
-    for (const char* key : {"unit", "label1"}) {
-      if (const toml::node* v = t.get(key)) {
-        v->visit([&](auto&& value) { own.insert(key, value); });
-      }
-    }
-    attempt(t.source(), [&] { simulation(own, u); });
+    if (const toml::node* v = t.get("unit")) attempt(v->source(), [&] { unitNumber(*v, u); });
+    if (const toml::node* v = t.get("label1")) attempt(v->source(), [&] { labelFolder(*v, u); });
     for (const Scenario& other : s.units) {
       if (other.unit == u.unit) {
         record({place(t.source()), "units " + other.name + " and " + u.name + " have one number, " +
@@ -543,6 +557,27 @@ void Parser::units(const toml::node& n, Scenario& s, bool checks,
     s.units.push_back(std::move(u));
   }
   links(s);
+  // One CSV holds the rows of all units.
+  const Scenario& first = s.units.front();
+  s.interval = first.interval;
+  s.initialRow = first.initialRow;
+  for (const Scenario& u : s.units) {
+    if (u.interval != first.interval || u.initialRow != first.initialRow) {
+      record({place(n.source()), "units " + first.name + " and " + u.name +
+                                     " write one CSV: give them the same interval and initialRow"},
+             place(n.source()));
+    }
+    // Each writes its start profile into the folder of its label 1.
+    for (const Scenario& v : s.units) {
+      if (&v == &u) break;
+      if (!u.initialProfile.empty() && !v.initialProfile.empty() && u.label1 == v.label1) {
+        record({u.initialProfilePlace, "units " + v.name + " and " + u.name +
+                                           " have initial profiles and one label1 folder: give "
+                                           "each its own label1"},
+               u.initialProfilePlace);
+      }
+    }
+  }
 }
 
 std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::string>& texts,
@@ -657,23 +692,27 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
     if (it < 1 || it > 1000) fail(n.source(), "iterations must be 1 ... 1000");
     s.iterations = static_cast<int>(it);
   });
-  key("unit", [&](const toml::node& n) {
-    const long unit = integer(n, "unit");
-    if (unit < 1 || unit > 999) fail(n.source(), "unit must be 1 ... 999");
-    s.unit = static_cast<int>(unit);
-  });
-  key("label1", [&](const toml::node& n) {
-    // From the command line a relative folder is taken from the current one.
-    const std::string text = string(n, "label1");
-    const bool typed = place(n.source()).file != file_;
-    const fs::path folder = typed ? fs::absolute(text).lexically_normal() : resolve(text);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-      fail(n.source(), "label1: the folder " + folder.string() + " does not exist");
-    }
-    s.label1 = folder.string();
-    while (s.label1.size() > 1 && s.label1.back() == '/') s.label1.pop_back();
-  });
+  key("unit", [&](const toml::node& n) { unitNumber(n, s); });
+  key("label1", [&](const toml::node& n) { labelFolder(n, s); });
+}
+
+void Parser::unitNumber(const toml::node& n, Scenario& s) const {
+  const long unit = integer(n, "unit");
+  if (unit < 1 || unit > 999) fail(n.source(), "unit must be 1 ... 999");
+  s.unit = static_cast<int>(unit);
+}
+
+void Parser::labelFolder(const toml::node& n, Scenario& s) const {
+  // From the command line a relative folder is taken from the current one.
+  const std::string text = string(n, "label1");
+  const bool typed = place(n.source()).file != file_;
+  const fs::path folder = typed ? fs::absolute(text).lexically_normal() : resolve(text);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    fail(n.source(), "label1: the folder " + folder.string() + " does not exist");
+  }
+  s.label1 = folder.string();
+  while (s.label1.size() > 1 && s.label1.back() == '/') s.label1.pop_back();
 }
 
 void Parser::parameters(const toml::table& t, Scenario& s) {
@@ -826,7 +865,7 @@ void Parser::inputValue(Scenario& s, const std::string& name, const toml::node& 
   InputSource src;
   const toml::table* st = node.as_table();
   if (st != nullptr && st->contains("from")) {
-    src = linkedInput(*st, name, s);
+    src = linkedInput(*st, name);
   } else if (st != nullptr) {
     src.schedule = inlineSchedule(*st, name, src.origin);
   } else {
@@ -837,9 +876,9 @@ void Parser::inputValue(Scenario& s, const std::string& name, const toml::node& 
 }
 
 // { from = "UNIT.OUTPUT", initial = value }: an output of another unit.
-InputSource Parser::linkedInput(const toml::table& t, const std::string& name, const Scenario& s) {
+InputSource Parser::linkedInput(const toml::table& t, const std::string& name) {
   onlyKeys(t, name, {"from", "initial"});
-  if (s.name.empty()) {
+  if (!several_) {
     fail(t.source(), name +
                          ": 'from' takes an output of another [[unit]], and this scenario has "
                          "one store");

@@ -161,6 +161,13 @@ struct Scenario {
   [[nodiscard]] int steps() const;
 };
 
+// The stores of a scenario: its units, or the scenario itself when it has one
+// store.
+std::vector<const Scenario*> storesOf(const Scenario& s);
+
+// The CSV columns of all its stores.
+std::size_t columnCount(const Scenario& s);
+
 // The runner's own columns: "control.NAME" for each controller (1 while on),
 // then "tapping.asked", "tapping.useful" (kW) and "tapping.temperature"
 // (degC at the tap) with a tapping list.
