@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Fuzzing of the start-profile reader: libFuzzer with AddressSanitizer and
-# UndefinedBehaviorSanitizer for about a minute. A crash, a hang or a sanitizer
-# report fails the run. Keep every input that failed in tests/data/fuzz/: it is
-# replayed here as a seed, and gets a test case of its own in the store tests.
+# Fuzzing with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer:
+# the start-profile reader for about a minute, then the whole call of the
+# component (parameters, inputs, host settings, calls in any order) for about
+# two. A crash, a hang, a sanitizer report or a broken invariant fails the run.
+# Keep every start profile that failed in tests/data/fuzz/ (replayed here as a
+# seed, with a test case of its own in the store tests); a failing call
+# program gets a test of its own in tests/host/.
+#   FUZZ_SECONDS=60 FUZZ_CALL_SECONDS=120 bash tools/ci-fuzz.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 JOBS=${JOBS:-2}
-SECONDS_TO_RUN=${FUZZ_SECONDS:-60}
 dir=build-fuzz
 
 need=()
@@ -23,22 +26,30 @@ fi
 
 CC=clang CXX=clang++ cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUGSTORE_FUZZ=ON \
   -DPLUGSTORE_WERROR=ON -DPLUGSTORE_TESTS=OFF -DPLUGSTORE_BENCHMARKS=OFF >/dev/null
-cmake --build "$dir" -j "$JOBS" --target fuzz_start_profile
+cmake --build "$dir" -j "$JOBS" --target fuzz_start_profile fuzz_call
 
-# New inputs go to a scratch corpus; the seeds in the tree stay as they are.
-rm -rf "$dir/corpus" "$dir/artifacts"
-mkdir -p "$dir/corpus" "$dir/artifacts"
-seeds=(fuzz/corpus)
-if [ -d tests/data/fuzz ]; then seeds+=(tests/data/fuzz); fi
+# fuzz TARGET SECONDS MAX_LEN SEED_DIR...: new inputs go to a scratch corpus,
+# the seeds in the tree stay as they are.
+fuzz() {
+  local target=$1 seconds=$2 maxLen=$3
+  shift 3
+  local work="$dir/$target"
+  rm -rf "$work"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  local seeds=()
+  for s in "$@"; do [ -d "$s" ] && seeds+=("$s"); done
+  if ! "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -max_len="$maxLen" -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
+    "$work/corpus" "${seeds[@]}" >"$work/fuzz.log" 2>&1; then
+    tail -n 80 "$work/fuzz.log"
+    echo "fuzz: $target FAILED; the failing input is in $work/artifacts/:" >&2
+    ls -l "$work/artifacts" >&2
+    exit 1
+  fi
+  grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/fuzz.log" ||
+    tail -n 5 "$work/fuzz.log"
+  echo "fuzz: $target clean for $seconds s"
+}
 
-log="$dir/fuzz.log"
-if ! "$dir/fuzz/fuzz_start_profile" -max_total_time="$SECONDS_TO_RUN" -timeout=10 \
-  -rss_limit_mb=2048 -max_len=32768 -print_final_stats=1 \
-  -artifact_prefix="$dir/artifacts/" "$dir/corpus" "${seeds[@]}" >"$log" 2>&1; then
-  tail -n 80 "$log"
-  echo "fuzz: FAILED; the failing input is in $dir/artifacts/:" >&2
-  ls -l "$dir/artifacts" >&2
-  exit 1
-fi
-grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || tail -n 5 "$log"
-echo "fuzz: start profile reader clean for ${SECONDS_TO_RUN} s"
+fuzz fuzz_start_profile "${FUZZ_SECONDS:-60}" 32768 fuzz/corpus tests/data/fuzz
+fuzz fuzz_call "${FUZZ_CALL_SECONDS:-120}" 8192 fuzz/corpus-call

@@ -101,6 +101,32 @@ class Checker {
   bool ok_ = true;
 };
 
+// Physical quantities of a store lie far inside these sizes; beyond them
+// their products (capacitances, areas, heat flows) could leave the range of
+// the arithmetic. Heights, counts and switches have checks of their own.
+bool outsideAnyStore(double v) {
+  const double a = std::fabs(v);
+  return a != 0.0 && (a < 1e-12 || a > 1e12);
+}
+
+// Store, loss and barrier quantities, and those of the Hx blocks in use:
+// diameters to volume and fluid, outside constant, nominal UA.
+bool isQuantity(int n, int nHx) {
+  if (n <= 6 || n == 9 || (n >= 11 && n <= 16) || n == 83 || n == 84) return true;
+  if (n < 86 || n >= 86 + 19 * nHx) return false;
+  const int j = (n - 86) % 19;
+  return (j >= 2 && j <= 9) || j == 12 || j == 17;
+}
+
+// A power law raises flows, temperature differences and Rayleigh numbers to
+// these exponents: within +-10 the powers stay finite for any store.
+constexpr double kMaxExponent = 10.0;
+bool isExponent(int n, int nHx) {
+  if (n < 86 || n >= 86 + 19 * nHx) return false;
+  const int j = (n - 86) % 19;
+  return j >= 13 && j <= 16;
+}
+
 // Port d (1-based) is used unless both connections are at -1.
 bool portUsed(const DirectPort& port) { return !(port.zA == -kZTop && port.zB == -kZTop); }
 
@@ -230,7 +256,13 @@ bool checkParameters(State& st, HostServices& host, const double* par) {
     }
   }
   for (int n = 1; n <= kNumParameters; ++n) {
-    if (!std::isfinite(at(par, n))) c.fail(n, "Parameter is not a finite number (NaN or infinite)");
+    if (!std::isfinite(at(par, n))) {
+      c.fail(n, "Parameter is not a finite number (NaN or infinite)");
+    } else if (isQuantity(n, hxInUse(s)) && outsideAnyStore(at(par, n))) {
+      c.fail(n, "Parameter is out of range: its size must be 0 or from 1E-12 to 1E+12");
+    } else if (isExponent(n, hxInUse(s)) && std::fabs(at(par, n)) > kMaxExponent) {
+      c.fail(n, "Exponent of a heat-transfer law is out of range (-10 ... 10)");
+    }
   }
 
   // The Hx height checks were reported by the parameter reading of this
@@ -242,6 +274,28 @@ bool checkParameters(State& st, HostServices& host, const double* par) {
   return c.ok();
 }
 
+namespace {
+
+// Inputs beyond these sizes belong to no store, and their products with
+// capacitances, areas and time steps could leave the range of the
+// arithmetic: they stop the store as a NaN input does.
+constexpr double kMaxHeatInput = 1e9;    // kW
+constexpr double kMaxTemperature = 1e4;  // degC
+
+[[noreturn]] void inputOutOfRange(State& st, HostServices& host, int n, std::string_view what,
+                                  double value, std::string_view limit) {
+  TextLine text;
+  text << "Input " << n << " is out of range: " << what << " " << value << ", " << limit;
+  fatalStop(st, host, "FATAL", text.view());
+}
+
+void checkTemperature(State& st, HostServices& host, int n, std::string_view what, double t) {
+  if (t <= -273.15) inputOutOfRange(st, host, n, what, t, "at or below absolute zero");
+  if (t > kMaxTemperature) inputOutOfRange(st, host, n, what, t, "above 10000 degC");
+}
+
+}  // namespace
+
 void readInputs(State& st, HostServices& host, const double* xin) {
   // A broken input would spread NaN through the whole store: stop instead.
   for (int n = 1; n <= kNumInputs; ++n) {
@@ -251,6 +305,12 @@ void readInputs(State& st, HostServices& host, const double* xin) {
       fatalStop(st, host, "FATAL", text.view());
     }
   }
+  for (int n = 50; n <= 69; ++n) {
+    if (std::fabs(at(xin, n)) > kMaxHeatInput) {
+      inputOutOfRange(st, host, n, "heat input of", at(xin, n), "beyond 1E+09 kW");
+    }
+  }
+  checkTemperature(st, host, 31, "ambient temperature of", at(xin, 31));
 
   Store& s = st.store;
   s.throughput = 0.0;
@@ -325,6 +385,8 @@ void readInputs(State& st, HostServices& host, const double* xin) {
       s.hxActive = -1;
     }
     hx.flowUp = hx.zOutHx > hx.zInHx ? -1 : 0;
+    if (hx.mDotHx > 0.0)
+      checkTemperature(st, host, i + (m < 0.0 ? 2 : 0), "Hx inlet temperature of", hx.tInHx);
   }
 
   s.sumQHeatA = 0.0;
@@ -336,6 +398,12 @@ void readInputs(State& st, HostServices& host, const double* xin) {
     s.sumQHeatA += s.qHeatA[u];
     s.sumQHeatB += s.qHeatB[u];
   }
+}
+
+bool outputWritten(int n, int nHx) {
+  if (n < 1 || n > kNumOutputs || n == 202 || (n >= 156 && n <= 175)) return false;
+  if (n >= 96 && n <= 155) return (n - 96) / 10 < nHx;
+  return true;
 }
 
 void writeOutputs(const State& st, HostServices& host, double* out) {

@@ -23,4 +23,8 @@ void readInputs(State& st, HostServices& host, const double* xin);
 // written keep the host's values.
 void writeOutputs(const State& st, HostServices& host, double* out);
 
+// Whether writeOutputs writes output n (1-based) with nHx heat exchangers in
+// use: 156 ... 175, 202 and the blocks of Hx beyond nHx keep the host's values.
+bool outputWritten(int n, int nHx);
+
 }  // namespace plugstore

@@ -1,5 +1,7 @@
 #include "host/type8642.h"
 
+#include <cmath>
+
 #include "host/driver.h"
 #include "host/outputs.h"
 #include "host/parameters.h"
@@ -50,7 +52,10 @@ void startOfSimulation(State& st, HostServices& host, int* info) {
     fresh.zCv.swap(hx.zCv);
     hx = std::move(fresh);
   }
+  // A new simulation has no store until its initial call builds one; the
+  // plugs of an earlier one, stopped mid-call perhaps, are not carried on.
   st.stopped = false;
+  st.initialised = false;
 }
 
 void initialCall(State& st, HostServices& host, const double* par, int* info) {
@@ -65,6 +70,19 @@ void initialCall(State& st, HostServices& host, const double* par, int* info) {
   st.initialised = true;
 }
 
+// The last guard against values that no check foresaw: an output that is not
+// a finite number stops the store with a message rather than reaching the
+// host's other components unnoticed.
+void checkOutputsFinite(State& st, HostServices& host, const double* out) {
+  for (int n = 1; n <= kNumOutputs; ++n) {
+    if (!outputWritten(n, hxInUse(st.store)) || std::isfinite(out[n - 1])) continue;
+    TextLine text;
+    text << "Output " << n << " is not a finite number at time " << st.store.time
+         << " h: parameters or inputs far out of range";
+    fatalStop(st, host, "FATAL", text.view());
+  }
+}
+
 void iterativeCall(State& st, HostServices& host, const double* xin, double* out) {
   if (st.badParameters || st.stopped || !st.initialised) return;
   st.plugs = st.savedPlugs;
@@ -72,6 +90,7 @@ void iterativeCall(State& st, HostServices& host, const double* xin, double* out
   runTimeStep(st, host);
   calculateOutputs(st, host);
   writeOutputs(st, host, out);
+  checkOutputsFinite(st, host, out);
   banner(st, host, "DB(STRATVAN): END OF TYPE 8642 ");
 }
 
@@ -111,6 +130,15 @@ int dispatch(State& st, HostServices& host, double time, const double* xin, doub
   }
   const double start = host.simulationStartTime();
   const double step = host.simulationTimeStep();
+  // Every rate divides by the step and every flow is multiplied by it: a
+  // step outside 1e-6 ... 1e6 h (a few milliseconds ... a century) is no
+  // simulation's, and would give infinities or never an initial call.
+  if (!(step >= 1e-6 && step <= 1e6)) {
+    if (st.stopped) return 1;
+    TextLine text;
+    text << "Time step of the simulation is out of range (1E-06 ... 1E+06 h): " << step << " h";
+    fatalStop(st, host, "FATAL", text.view());
+  }
   if (time < start + 0.5 * step) {
     initialCall(st, host, par, info);
     return 1;
@@ -119,14 +147,48 @@ int dispatch(State& st, HostServices& host, double time, const double* xin, doub
   return 1;
 }
 
+// The host ends the simulation after a fatal message. The store stops at the
+// message itself, so that nothing more is calculated from the state the fault
+// left, whichever routine sent it.
+class StopAtFatal final : public HostServices {
+ public:
+  explicit StopAtFatal(HostServices& host) : host_(host) {}
+  void messages(int errorCode, std::string_view text, std::string_view severity, int unit,
+                int type) override {
+    host_.messages(errorCode, text, severity, unit, type);
+    if (severity == "FATAL" || severity == "Fatal") throw FatalStop{};
+  }
+  void typeck(int option, int* info, int nInputs, int nParameters, int nDerivatives) override {
+    host_.typeck(option, info, nInputs, nParameters, nDerivatives);
+  }
+  void foundBadParameter(int parameterNumber, std::string_view severity,
+                         std::string_view text) override {
+    host_.foundBadParameter(parameterNumber, severity, text);
+  }
+  void setStorageSize(int size, int* info) override { host_.setStorageSize(size, info); }
+  int nextAvailableLogicalUnit() override { return host_.nextAvailableLogicalUnit(); }
+  void label(std::array<char, 300>& label, int unit, int labelIndex) override {
+    host_.label(label, unit, labelIndex);
+  }
+  double simulationTimeStep() override { return host_.simulationTimeStep(); }
+  double simulationStartTime() override { return host_.simulationStartTime(); }
+  int timestepIteration() override { return host_.timestepIteration(); }
+  void debugLine(std::string_view line) override { host_.debugLine(line); }
+  void stdoutLine(std::string_view line) override { host_.stdoutLine(line); }
+
+ private:
+  HostServices& host_;
+};
+
 }  // namespace
 
 const char* componentVersion() { return PLUGSTORE_VERSION; }
 
 int type8642Call(State& st, HostServices& host, double time, const double* xin, double* out,
                  const double* par, int* info) {
+  StopAtFatal guarded(host);
   try {
-    return dispatch(st, host, time, xin, out, par, info);
+    return dispatch(st, guarded, time, xin, out, par, info);
   } catch (const FatalStop&) {
     // The fatal message has been sent; nothing more is calculated.
     st.stopped = true;

@@ -61,7 +61,7 @@ TEST(Controller, ReadsInputsAndOutputsAndObeysItsEnablingSchedule) {
 
   c.start(0.0, 1.0);
   std::array<double, kNumInputs> x = in;
-  c.apply(x);
+  c.apply(1.0, x);
   EXPECT_EQ(x[static_cast<std::size_t>(pump.input - 1)], 0.0);  // off: left as it was
   EXPECT_EQ(x[static_cast<std::size_t>(heater.input - 1)], -1.0);
 
@@ -70,7 +70,7 @@ TEST(Controller, ReadsInputsAndOutputsAndObeysItsEnablingSchedule) {
   out[static_cast<std::size_t>(outputNumber("sensor1.temperature") - 1)] = 50.0;
   c.decide(5.0, 6.0, in, out);
   x = in;
-  c.apply(x);
+  c.apply(1.0, x);
   EXPECT_EQ(x[static_cast<std::size_t>(pump.input - 1)], 200.0);
   EXPECT_EQ(x[static_cast<std::size_t>(heater.input - 1)], 3.0);
   EXPECT_EQ(c.column(0), 1.0);
@@ -78,8 +78,10 @@ TEST(Controller, ReadsInputsAndOutputsAndObeysItsEnablingSchedule) {
   // After 6 h the heater is disabled but its switch stays on, and it runs
   // again when enabled while the store is still cold.
   c.decide(6.0, 7.0, in, out);
+  c.apply(1.0, x);
   EXPECT_EQ(c.column(1), 0.0);
   c.decide(24.0, 25.0, in, out);
+  c.apply(1.0, x);
   EXPECT_EQ(c.column(1), 1.0);
   EXPECT_EQ(c.figures()[1].switchedOn, 2);
   EXPECT_DOUBLE_EQ(c.figures()[1].onHours, 2.0);

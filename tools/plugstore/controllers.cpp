@@ -22,6 +22,7 @@ Controllers::Controllers(const Scenario& s)
     : specs_(s.controllers),
       state_(specs_.size()),
       active_(specs_.size()),
+      ran_(specs_.size()),
       figures_(specs_.size()) {}
 
 void Controllers::start(double a, double b) {
@@ -46,16 +47,16 @@ void Controllers::enter(double a, double b) {
     // An enabling schedule (a tariff, a legionella hour) holds the switch's
     // output, not its state: the thermostat goes on sensing meanwhile.
     const bool enabled = !c.enable || c.enable->mean(a, b) > 0.5;
-    const bool on = state_[i] && enabled;
-    if (on && !active_[i]) ++figures_[i].switchedOn;
-    if (on) figures_[i].onHours += b - a;
-    active_[i] = on;
+    active_[i] = state_[i] && enabled;
   }
 }
 
-void Controllers::apply(std::array<double, kNumInputs>& inputs) const {
+void Controllers::apply(double hours, std::array<double, kNumInputs>& inputs) {
   for (std::size_t i = 0; i < specs_.size(); ++i) {
     const ControllerSpec& c = specs_[i];
+    if (active_[i] && !ran_[i]) ++figures_[i].switchedOn;
+    if (active_[i]) figures_[i].onHours += hours;
+    ran_[i] = active_[i];
     double& x = inputs[static_cast<std::size_t>(c.input - 1)];
     if (active_[i]) {
       x = c.value;

@@ -27,8 +27,8 @@ class Controllers {
 
   // Decides the first step (a, b] from the initial states.
   void start(double a, double b);
-  // Sets the inputs of the step being started.
-  void apply(std::array<double, kNumInputs>& inputs) const;
+  // Sets the inputs of the step being started, `hours` long, and counts it.
+  void apply(double hours, std::array<double, kNumInputs>& inputs);
   // After the step that ended at a: decides the step (a, b] from the inputs
   // that step had and its outputs.
   void decide(double a, double b, const std::array<double, kNumInputs>& inputs,
@@ -45,6 +45,7 @@ class Controllers {
   const std::vector<ControllerSpec>& specs_;
   std::vector<bool> state_;   // the switch itself, with its hysteresis
   std::vector<bool> active_;  // on and enabled: the step being run
+  std::vector<bool> ran_;     // on in the last step started
   std::vector<ControllerFigures> figures_;
 };
 

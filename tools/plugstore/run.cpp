@@ -147,7 +147,7 @@ class StoreRun {
                  : in.over(time - s_.step, time);
     }
     tapping_.before(time - s_.step, time, xin);
-    controllers_.apply(xin);
+    controllers_.apply(s_.step, xin);
     lastInputs_ = xin;
   }
 
