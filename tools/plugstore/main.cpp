@@ -5,7 +5,7 @@
 //   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
 //   plugstore describe [--markdown]                              the catalog of names
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
-//   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
+//   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -44,11 +44,16 @@ std::string quoted(const std::string& s) {
   return o + "'";
 }
 
-int plot(const std::string& csv, const std::string& png, const std::string& title) {
+// `names` are KEY=LABEL for the legends; `initialRow`: the CSV's first row
+// is the state at the start.
+int plot(const std::string& csv, const std::string& png, const std::string& title,
+         const std::vector<std::string>& names, bool initialRow) {
   std::string command =
       quoted(PLUGSTORE_PYTHON) + " " + quoted(PLUGSTORE_PLOT_SCRIPT) + " " + quoted(csv);
   if (!png.empty()) command += " -o " + quoted(png);
   if (!title.empty()) command += " --title " + quoted(title);
+  for (const std::string& n : names) command += " --name " + quoted(n);
+  if (initialRow) command += " --initial-row";
   const int status = std::system(command.c_str());
   return status == 0 ? 0 : kBadScenario;
 }
@@ -145,6 +150,11 @@ int main(int argc, char** argv) {
   plotCmd->add_option("csv", csvPath, "CSV written by plugstore run")->required();
   plotCmd->add_option("-o,--output", output, "PNG file (default: the CSV's name with .png)");
   plotCmd->add_option("--title", title, "Title of the picture");
+  std::vector<std::string> plotNames;
+  bool plotInitialRow = false;
+  plotCmd->add_option("--name", plotNames, "KEY=LABEL: a name for port1, hx1, heatA1, ...");
+  plotCmd->add_flag("--initial-row", plotInitialRow,
+                    "The first row is the state at the start (initialRow = true)");
 
   try {
     app.parse(argc, argv);
@@ -168,7 +178,7 @@ int main(int argc, char** argv) {
       }
       return 0;
     }
-    if (*plotCmd) return plot(csvPath, output, title);
+    if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
     if (*check) {
@@ -227,9 +237,12 @@ int main(int argc, char** argv) {
     if (report.exitStatus() != 0) return report.exitStatus();
     int status = verdict.status;
     if (!plotPath.empty()) {
+      std::vector<std::string> names;
+      for (const auto& [key, name] : scenario.names) names.push_back(key + "=" + name);
       const int plotted =
           plot(options.csv.string(), plotPath,
-               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title);
+               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title,
+               names, scenario.initialRow);
       if (plotted != 0 && status == 0) status = plotted;
     }
     // The verdict comes last, so that it is the line a user sees.
