@@ -26,6 +26,7 @@
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/step_notes.h"
 #include "plugstore/summary_json.h"
 #include "plugstore/totals.h"
 #include "standin/protocol.h"
@@ -181,11 +182,13 @@ int main(int argc, char** argv) {
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
+    const std::vector<std::string> notes = stepNotes(scenario);
     if (*check) {
       std::cerr << scenarioPath << ": ";
       if (!scenario.units.empty()) std::cerr << scenario.units.size() << " units, ";
       std::cerr << scenario.steps() << " steps, " << columnCount(scenario)
                 << " output columns: fine\n";
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
       return 0;
     }
     if (*deck) {
@@ -203,6 +206,9 @@ int main(int argc, char** argv) {
       return 0;
     }
 
+    if (!quiet) {
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
+    }
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
