@@ -182,7 +182,12 @@ int main(int argc, char** argv) {
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
-    const std::vector<std::string> notes = stepNotes(scenario);
+    std::vector<std::string> notes;
+    for (const Scenario* u : storesOf(scenario)) {
+      for (const std::string& n : stepNotes(*u)) {
+        notes.push_back(u->name.empty() ? n : "unit " + u->name + ": " + n);
+      }
+    }
     if (*check) {
       std::cerr << scenarioPath << ": ";
       if (!scenario.units.empty()) std::cerr << scenario.units.size() << " units, ";
