@@ -64,6 +64,30 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
   return names;
 }
 
+std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s) {
+  std::array<InputSource, kNumInputs> inputs = s.inputs;
+  for (const ControllerSpec& c : s.controllers) {
+    InputSource& in = inputs[static_cast<std::size_t>(c.input - 1)];
+    in = InputSource{};
+    in.constant = c.value;
+    in.origin = "controller " + c.name;
+    in.place = c.place;
+  }
+  if (s.tapping.port > 0) {
+    InputSource& in = inputs[static_cast<std::size_t>(
+        inputNumber(indexed("port", s.tapping.port, ".massFlow")) - 1)];
+    in = InputSource{};
+    // The largest tap flow, all of it from the store (kg/h).
+    const double density =
+        s.parameters[static_cast<std::size_t>(parameterNumber("store.density") - 1)];
+    for (const Tap& t : s.tapping.taps)
+      in.constant = std::max(in.constant, t.flow * 60.0 * density / 1000.0);
+    in.origin = "tapping list";
+    in.place = s.tapping.place;
+  }
+  return inputs;
+}
+
 std::vector<const Scenario*> storesOf(const Scenario& s) {
   std::vector<const Scenario*> stores;
   for (const Scenario& u : s.units) stores.push_back(&u);
@@ -1285,24 +1309,7 @@ void Parser::check(Scenario& s) {
     const bool byDefault = where.line == 0 && where.file == file_;
     found.push_back({where, p.message + (byDefault ? " (the default value)" : "")});
   }
-  // What the controllers and the tapping list set counts as given, with the
-  // value it takes while on.
-  std::array<InputSource, kNumInputs> inputs = s.inputs;
-  for (const ControllerSpec& c : s.controllers) {
-    InputSource& in = inputs[static_cast<std::size_t>(c.input - 1)];
-    in = InputSource{};
-    in.constant = c.value;
-    in.origin = "controller " + c.name;
-    in.place = c.place;
-  }
-  if (s.tapping.port > 0) {
-    InputSource& in = inputs[static_cast<std::size_t>(
-        inputNumber(indexed("port", s.tapping.port, ".massFlow")) - 1)];
-    in = InputSource{};
-    in.constant = 1.0;
-    in.origin = "tapping list";
-    in.place = s.tapping.place;
-  }
+  const std::array<InputSource, kNumInputs> inputs = inputsWithControl(s);
   for (const Problem& p : inputProblems(s.parameters, inputs)) {
     found.push_back({inputs[static_cast<std::size_t>(p.number - 1)].place, p.message});
   }

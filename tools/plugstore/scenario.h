@@ -175,6 +175,11 @@ std::size_t columnCount(const Scenario& s);
 // (degC at the tap) with a tapping list.
 std::vector<std::string> runnerColumns(const Scenario& s);
 
+// The inputs as the run sets them at most, for checks ahead of the run: the
+// scenario's own, an input a controller sets at its value while on, and the
+// port of a tapping list at its largest tap flow (kg/h).
+std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s);
+
 // The name of a CSV column number.
 std::string columnName(const Scenario& s, int column);
 // Its unit ("-" for none).
