@@ -55,7 +55,7 @@ int Scenario::steps() const { return static_cast<int>(std::lround((stop - start)
 
 std::vector<std::string> runnerColumns(const Scenario& s) {
   std::vector<std::string> names;
-  for (const ControllerSpec& c : s.controllers) names.push_back("control." + c.name);
+  for (const ControllerSetup& c : s.controllers) names.push_back("control." + c.name);
   if (s.tapping.port > 0) {
     for (const char* n : {"tapping.asked", "tapping.useful", "tapping.temperature"}) {
       names.emplace_back(n);
@@ -66,7 +66,7 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
 
 std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s) {
   std::array<InputSource, kNumInputs> inputs = s.inputs;
-  for (const ControllerSpec& c : s.controllers) {
+  for (const ControllerSetup& c : s.controllers) {
     InputSource& in = inputs[static_cast<std::size_t>(c.input - 1)];
     in = InputSource{};
     in.constant = c.value;
@@ -1067,7 +1067,7 @@ void Parser::controller(const toml::table& t, Scenario& s) {
   onlyKeys(t, "[[controller]]",
            {"name", "type", "input", "value", "offValue", "enable", "initial", "sensor", "on",
             "off", "hot", "cold", "deltaOn", "deltaOff"});
-  ControllerSpec c;
+  ControllerSetup c;
   c.place = place(t.source());
   auto need = [&](const char* key) -> const toml::node& {
     const toml::node* n = t.get(key);
@@ -1080,7 +1080,7 @@ void Parser::controller(const toml::table& t, Scenario& s) {
     return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_' || ch == '-';
   });
   if (!plain) fail(nameNode.source(), "a controller's name is letters, digits, '_' and '-'");
-  for (const ControllerSpec& other : s.controllers) {
+  for (const ControllerSetup& other : s.controllers) {
     if (other.name == c.name) {
       fail(nameNode.source(), "a controller named '" + c.name + "' exists already (line " +
                                   std::to_string(other.place.line) + ")");
@@ -1353,7 +1353,7 @@ void Parser::checkControl(const Scenario& s, std::vector<Diagnostic>& found) con
   if (given.given()) {
     found.push_back({given.place, flow + " is set by the tapping list: leave it out"});
   }
-  for (const ControllerSpec& c : s.controllers) {
+  for (const ControllerSetup& c : s.controllers) {
     if (inputEntry(c.input).name == flow) {
       found.push_back(
           {c.place, "controller " + c.name + ": " + flow + " is set by the tapping list"});

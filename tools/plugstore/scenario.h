@@ -85,7 +85,7 @@ enum class ControllerKind {
 
 // A controller of the scenario: it sets one input of the component for
 // every step from signals of the step before.
-struct ControllerSpec {
+struct ControllerSetup {
   std::string name;
   ControllerKind kind = ControllerKind::kThermostat;
   int input = 0;     // the input it sets (1-based)
@@ -157,7 +157,7 @@ struct Scenario {
 
   std::vector<ProfilePoint> initialProfile;  // empty: no profile to write
   Place initialProfilePlace;
-  std::vector<ControllerSpec> controllers;  // in file order
+  std::vector<ControllerSetup> controllers;  // in file order
   TappingSpec tapping;
 
   [[nodiscard]] int steps() const;
