@@ -79,8 +79,8 @@ struct StepInputs {
 };
 
 struct LoopResult {
-  double cpu = 0.0;         // s
-  double meanPlugs = 0.0;   // output 66 over the steps
+  double cpu = 0.0;        // s
+  double meanPlugs = 0.0;  // output 66 over the steps
   int steps = 0;
   bool ok = false;
 };
@@ -155,8 +155,8 @@ Scenario load(const fs::path& file, const std::vector<std::string>& overrides) {
   }
   if (!s.initialProfile.empty()) {
     namespace r = plugstore::runner;
-    r::writeStartProfile(s.label1, r::startProfileText(r::profilePlugs(s.initialProfile,
-                                                                        s.parameters)));
+    r::writeStartProfile(s.label1,
+                         r::startProfileText(r::profilePlugs(s.initialProfile, s.parameters)));
   }
   return s;
 }
@@ -189,8 +189,9 @@ int main(int argc, char** argv) {
     } else if (file.empty() && !a.starts_with("-")) {
       file = a;
     } else {
-      std::fprintf(stderr, "usage: bench_year [--lib PATH] [--runner PATH] [--repeat N] "
-                           "[--plugs 40,80,...] [--plug-hours H] [-D name=value] SCENARIO.toml\n");
+      std::fprintf(stderr,
+                   "usage: bench_year [--lib PATH] [--runner PATH] [--repeat N] "
+                   "[--plugs 40,80,...] [--plug-hours H] [-D name=value] SCENARIO.toml\n");
       return 2;
     }
   }
@@ -216,13 +217,14 @@ int main(int argc, char** argv) {
       meanPlugs = res.meanPlugs;
     }
     const double bareYear = median(bare);
-    std::printf("bare component loop   %8.3f CPU s per simulated year  (%.2f us per step, "
-                "%.1f plugs on average)\n",
-                bareYear, 1e6 * bareYear * years / year.steps(), meanPlugs);
+    std::printf(
+        "bare component loop   %8.3f CPU s per simulated year  (%.2f us per step, "
+        "%.1f plugs on average)\n",
+        bareYear, 1e6 * bareYear * years / year.steps(), meanPlugs);
 
     if (!runner.empty() && fs::exists(runner)) {
-      const fs::path csv = fs::temp_directory_path() / ("bench_year_" + std::to_string(getpid()) +
-                                                        ".csv");
+      const fs::path csv =
+          fs::temp_directory_path() / ("bench_year_" + std::to_string(getpid()) + ".csv");
       std::vector<double> run;
       for (int r = 0; r < repeat; ++r) {
         const double t = runnerSeconds(runner, file, csv, overrides);
@@ -248,15 +250,16 @@ int main(int argc, char** argv) {
       LoopResult res;
       for (int r = 0; r < repeat; ++r) {
         res = bareLoop(component, s, in);
-        if (!res.ok) throw std::runtime_error("the component stopped at minPlugs " +
-                                              std::to_string(n));
+        if (!res.ok)
+          throw std::runtime_error("the component stopped at minPlugs " + std::to_string(n));
         us.push_back(1e6 * res.cpu / res.steps);
       }
       const double perStep = median(us);
       if (first == 0.0) first = perStep;
-      std::printf("minPlugs %3d           %8.2f us per step  (%.1f plugs on average, %.2f x "
-                  "minPlugs %d)\n",
-                  n, perStep, res.meanPlugs, perStep / first, plugs.front());
+      std::printf(
+          "minPlugs %3d           %8.2f us per step  (%.1f plugs on average, %.2f x "
+          "minPlugs %d)\n",
+          n, perStep, res.meanPlugs, perStep / first, plugs.front());
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_year: %s\n", e.what());

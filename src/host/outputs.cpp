@@ -251,9 +251,11 @@ double interpolate(const double* x, const double* y, const ProfileRead& r, doubl
   return (xv - xs(r.lo)) * (ys(r.hi) - ys(r.lo)) / (xs(r.hi) - xs(r.lo)) + ys(r.lo);
 }
 
-// The profile at height z, read through `r`, which keeps where z lies.
-double profileAt(Store& s, std::size_t read, double z) {
-  ProfileRead& r = s.profileReads[read];
+// The profile at sensor i, between the profile points that were found
+// around its height when the height was last seen.
+double sensorTemperature(Store& s, std::size_t i) {
+  const double z = s.zSensor[i];
+  ProfileRead& r = s.sensorReads[i];
   if (!(r.known && r.z == z)) r = bracket(kNumProfilePoints, s.zProfile.data(), z);
   return interpolate(s.zProfile.data(), s.tProfile.data(), r, z);
 }
@@ -298,19 +300,7 @@ void profileSensorsZones(State& st) {
   }
   profileTemperatures(st);
 
-  std::size_t read = 0;
-  for (std::size_t i = 0; i < kNumSensors; ++i) b.tSensor[i] = profileAt(s, read++, s.zSensor[i]);
-  for (std::size_t i = 0; i < kNumProfileOutputs; ++i) {
-    b.tProfileOut[i] = profileAt(s, read++, 50000.0 + 100000.0 * static_cast<double>(i));
-  }
-  const double zTop = s.zTop;
-  for (std::size_t i = 0; i < kNumHeatInputs; ++i) {
-    const double zA = s.zHeatA[i];
-    const double zB = s.zHeatB[i];
-    b.tHeatA[i] = zA > 0.0 ? profileAt(s, read, zTop * zA) : 0.0;
-    b.tHeatB[i] = zB > 0.0 ? profileAt(s, read + 1, zTop * zB) : 0.0;
-    read += 2;
-  }
+  for (std::size_t i = 0; i < kNumSensors; ++i) b.tSensor[i] = sensorTemperature(s, i);
 
   b.tZone.fill(0.0);
   if (st.chain.n > 0) zoneSums(s, t, st.chain, b);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <numbers>
 
+#include "host/outputs.h"
 
 namespace plugstore {
 namespace {
@@ -453,8 +454,11 @@ void writeOutputs(const State& st, HostServices& host, double* out) {
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): SET OUTPUTS");
 
-  for (int i = 1; i <= kNumProfileOutputs; ++i) {
-    setOut(out, 20 + i, b.tProfileOut[static_cast<std::size_t>(i - 1)]);
+  const double* zp = s.zProfile.data();
+  const double* tp = s.tProfile.data();
+  for (int i = 1; i <= 10; ++i) {
+    const double z = 50000.0 + 100000.0 * (i - 1);
+    setOut(out, 20 + i, vectorLinearInterpolation(kNumProfilePoints, zp, tp, z, false));
   }
   for (int d = 1; d <= kNumPorts; ++d) {
     const DirectPort& port = st.ports[static_cast<std::size_t>(d - 1)];
@@ -508,9 +512,14 @@ void writeOutputs(const State& st, HostServices& host, double* out) {
   setOut(out, 179, b.dEinpTot / 1000.0);
   setOut(out, 180, b.tAvg);
   setOut(out, 181, (s.sumQHeatA + s.sumQHeatB) / 1000.0);
+  const double zTop = s.zTop;
   for (int i = 1; i <= kNumHeatInputs; ++i) {
-    setOut(out, 181 + i, b.tHeatA[static_cast<std::size_t>(i - 1)]);
-    setOut(out, 191 + i, b.tHeatB[static_cast<std::size_t>(i - 1)]);
+    const double zA = s.zHeatA[static_cast<std::size_t>(i - 1)];
+    const double zB = s.zHeatB[static_cast<std::size_t>(i - 1)];
+    setOut(out, 181 + i,
+           zA > 0.0 ? vectorLinearInterpolation(kNumProfilePoints, zp, tp, zTop * zA, false) : 0.0);
+    setOut(out, 191 + i,
+           zB > 0.0 ? vectorLinearInterpolation(kNumProfilePoints, zp, tp, zTop * zB, false) : 0.0);
   }
 }
 

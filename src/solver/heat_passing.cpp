@@ -1,4 +1,5 @@
 // Heat of the immersed heat exchangers and of the heat inputs into the plugs.
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -88,9 +89,11 @@ void passHeatToPlugs(State& st, HostServices& host, int nHx) {
   PlugTable& t = st.plugs;
   const ChainOrder& order = st.chain;
   SolverWork& w = st.solver;
+  // No heat is left in a record out of the chain. Records above the high
+  // water mark have held no plug since the set-up.
+  for (int i = 1; i <= std::min(st.plugHighWater, kTopSentinel - 1); ++i) t[i].qV = 0.0;
+  t[kTopSentinel].qV = 0.0;
   w.QvTank = 0.0;
-  // Every plug's qV is set below; the records out of the chain are never
-  // read before a new plug's is set to 0.
   std::array<bool, kMaxHx> fits{};
   std::array<bool, kMaxHx> ordered{};
   for (int k = 0; k < nHx; ++k) {

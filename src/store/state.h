@@ -117,8 +117,6 @@ struct ProfileRead {
   int32_t hi = 0;
   bool known = false;
 };
-inline constexpr int kNumProfileOutputs = 10;
-inline constexpr int kNumProfileReads = kNumSensors + kNumProfileOutputs + 2 * kNumHeatInputs;
 
 struct Store {
   // parameters 1 ... 16
@@ -187,10 +185,9 @@ struct Store {
   // 20-point profile (heights in integer units held as doubles)
   std::array<double, kNumProfilePoints> zProfile{};
   std::array<double, kNumProfilePoints> tProfile{};
-  // The profile is read at the sensors, at the ten heights of the profile
-  // outputs and at the heat inputs; where such a height lies among the
-  // profile points depends on the height alone and is kept with it.
-  std::array<ProfileRead, kNumProfileReads> profileReads{};
+  // Where each sensor's height lies among the profile points: it depends on
+  // the height alone (the points are fixed) and is kept with it.
+  std::array<ProfileRead, kNumSensors> sensorReads{};
 };
 
 // ---------------------------------------------------------------- Hx
@@ -281,9 +278,6 @@ struct Balance {
   double tMeanStepK = 0.0;
   std::array<double, kNumZones> tZone{};
   std::array<double, kNumSensors> tSensor{};
-  std::array<double, kNumProfileOutputs> tProfileOut{};  // at 0.05, 0.15, ... 0.95
-  std::array<double, kNumHeatInputs> tHeatA{};           // at the heat inputs, 0 when off
-  std::array<double, kNumHeatInputs> tHeatB{};
   double tAvg = 0.0;
   int32_t nPlugsFlow = 0;
   double dtSec = 0.0;
@@ -323,9 +317,9 @@ struct SolverWork {
   std::array<double, kSize> uaArr{};
   std::array<double, kSize> tAmbArr{};
   std::array<double, kSize> capArr{};
-  std::array<double, kSize> diag{};  // elimination scratch
-  std::array<double, kSize> rhs{};   // elimination scratch
-  std::array<double, kSize> tNew{};  // solution of one solve
+  std::array<double, kSize> diag{};    // elimination scratch
+  std::array<double, kSize> rhs{};     // elimination scratch
+  std::array<double, kSize> tNew{};    // solution of one solve
   std::array<double, kSize> lossUA{};  // W/K, loss UA of each plug
   double sumUA = 0.0;                  // W/K, their sum
   bool limited = false;                // the last solution limited a plug

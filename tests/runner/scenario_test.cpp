@@ -252,6 +252,24 @@ TEST_F(ScenarioTest, TimeGridAndLabelAreChecked) {
   EXPECT_NE(d.message.find("startProfile.ini does not exist"), std::string::npos) << d.message;
 }
 
+TEST_F(ScenarioTest, ValuesTheComponentTakesButMisreadsAreCaught) {
+  // A step count beyond what a run can count once read as 96 steps.
+  EXPECT_NE(error("[simulation]\nstop = 1073741848\n").message.find("more than the"),
+            std::string::npos);
+  for (const char* text :
+       {"zone2 = { low = 0.6, high = 0.4 }", "sensor3.height = 1.2", "sensor1.height = -0.1",
+        "store.initialTemperature = 120", "store.initialTemperature = 0"}) {
+    const Diagnostic d = error(std::string("[parameters]\n") + text + "\n");
+    EXPECT_EQ(d.place.line, 2) << text << ": " << d.message;
+  }
+  // Specific heat in J/(kg K): said, not refused.
+  const Scenario s = parse("[parameters]\nstore.specificHeat = 4190\n");
+  ASSERT_EQ(s.notes.size(), 1u);
+  EXPECT_EQ(s.notes[0].place.line, 2);
+  EXPECT_NE(s.notes[0].message.find("J/(kg K)?"), std::string::npos) << s.notes[0].message;
+  EXPECT_TRUE(parse("").notes.empty());
+}
+
 TEST_F(ScenarioTest, SeriesFilesMapColumnsToInputs) {
   write("flows.csv", "# draws\ntime, port1.massFlow, tank\n0, 0, 5\n7, 480, 6\n7.1, 0, 7\n");
   const std::string ports = "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n";
@@ -382,6 +400,53 @@ TEST_F(ScenarioTest, MissingScenarioFileIsAnError) {
   } catch (const ScenarioError& e) {
     EXPECT_NE(std::string(e.what()).find("cannot open the scenario file"), std::string::npos);
   }
+}
+
+TEST_F(ScenarioTest, UnitsAreNamedNumberedAndLinkedToOneAnother) {
+  const std::string two =
+      "[simulation]\nunit = 4\n"
+      "[[unit]]\nname = \"a\"\n[unit.parameters]\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+      "[unit.inputs]\nport1.massFlow = 10\n"
+      "port1.temperatureA = { from = \"b.port1.outletTemperature\", initial = 12 }\n"
+      "[[unit]]\nname = \"b\"\n";
+  const Scenario s = parse(two);
+  ASSERT_EQ(s.units.size(), 2u);
+  EXPECT_EQ(s.units[0].unit, 4);
+  EXPECT_EQ(s.units[1].unit, 5);
+  const InputSource& in = s.units[0].inputs[at(inputNumber("port1.temperatureA"))];
+  ASSERT_TRUE(in.link);
+  EXPECT_EQ(in.link->unit, 1u);
+  EXPECT_EQ(in.link->output, outputNumber("port1.outletTemperature"));
+  EXPECT_EQ(in.constant, 12.0);
+  EXPECT_EQ(columnCount(s), 2u * kNumOutputs);
+
+  std::string faults;
+  try {
+    parse(
+        "[[unit]]\nname = \"a\"\n[unit.inputs]\nambient.temperature = { from = \"c.loss.heat\" }\n"
+        "[[unit]]\nname = \"a\"\n[[unit]]\n"
+        "[unit.inputs]\nambient.temperature = { from = \"a.store.energy\" }\n");
+  } catch (const ScenarioError& e) {
+    faults = e.what();
+  }
+  EXPECT_NE(faults.find("case.toml:4:32: no unit is named c (units: a, a, )"), std::string::npos)
+      << faults;
+  EXPECT_NE(faults.find("two units are named a"), std::string::npos) << faults;
+  EXPECT_NE(faults.find("[[unit]] needs 'name'"), std::string::npos) << faults;
+  EXPECT_EQ(
+      error("[inputs]\nambient.temperature = { from = \"a.loss.heat\" }\n").message,
+      "ambient.temperature: 'from' takes an output of another [[unit]], and this scenario has "
+      "one store");
+  try {
+    parseScenario(two, file(), true, {"store.volume=0.5"});
+    ADD_FAILURE() << "-D without its unit";
+  } catch (const ScenarioError& e) {
+    EXPECT_EQ(e.diagnostics().front().message, "name the unit first, as in -D a.store.volume=...");
+  }
+  EXPECT_EQ(parseScenario(two, file(), true, {"b.store.volume=0.5"})
+                .units[1]
+                .parameters[at(parameterNumber("store.volume"))],
+            0.5);
 }
 
 }  // namespace

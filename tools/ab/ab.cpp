@@ -43,13 +43,17 @@ struct Options {
   int shown = 10;
 };
 
-int runScenario(const Options& o, ab::Comparison& cmp, standin::Component& a,
-                standin::Component& b, const fs::path& work) {
+int runScenario(const Options& o, ab::Comparison& cmp, standin::Component& a, standin::Component& b,
+                const fs::path& work) {
   using namespace plugstore::runner;
   const Scenario s = loadScenario(o.scenario, true, o.overrides);
-  ab::PairUnit pair(a, b, work, "", s.label1, cmp);
   RunOptions run;
-  run.unit = &pair;
+  // One pair per store of the scenario, in a folder of its own.
+  int stores = 0;
+  run.makeUnit = [&](const Scenario& store) -> std::unique_ptr<standin::Unit> {
+    const std::string name = store.name.empty() ? "unit" + std::to_string(++stores) : store.name;
+    return std::make_unique<ab::PairUnit>(a, b, work, name, store.label1, cmp);
+  };
   run.progress = false;
   const RunReport r = runScenario(s, run);
   std::printf("%s: %d of %d steps of %.6g h, %d iteration(s) each\n", o.scenario.c_str(),

@@ -170,8 +170,8 @@ int PairUnit::call(const standin::HostClock& clock, double time, double* xin, do
   const int rb = b_.call(clock, time, xinB.data(), outB_.data(), parB.data(), infoB.data());
   text_.end();
 
-  const std::string at = "call " + std::to_string(calls_) + " (" +
-                         kindOfCall(infoBefore.data(), time) + ")";
+  const std::string at =
+      "call " + std::to_string(calls_) + " (" + kindOfCall(infoBefore.data(), time) + ")";
   if (ra != rb) cmp_.differ(at + ": returned " + std::to_string(ra) + " / " + std::to_string(rb));
   for (std::size_t i = 0; i < outB_.size(); ++i) {
     if (!sameBits(out[i], outB_[i])) {

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The A/B comparison of two builds of the component library over the runs
+# that must stay bit-identical: every example, the stand-in host's busy store
+# (one and two units, short and long steps, and late enough for the plug-table
+# dumps) and a year of the draw-off store.
+#   bash tools/ab/check-all.sh OLD.so NEW.so [--quick]   (--quick: no year)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+a=$1
+b=$2
+ab=${AB:-build/plugstore_ab}
+status=0
+run() {
+  echo "== $*"
+  "$ab" --a "$a" --b "$b" "$@" | tail -n +2 || status=1
+}
+for e in examples/*/*.toml; do run "$e"; done
+run --busy --hours 240
+run --busy --hours 48 --step 0.01
+run --busy --two-units --hours 240 --step 1
+run --busy --two-units --hours 96 --step 3
+run examples/dhw-draw-off/dhw-draw-off.toml -D simulation.start=1e10 -D simulation.stop=10000000002
+if [ "${3:-}" != "--quick" ]; then run bench/draw-off-year/draw-off-year.toml; fi
+exit $status
