@@ -1,9 +1,10 @@
 #include "host/parameters.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -139,9 +140,12 @@ namespace {
 // gives the same fields, except those that a call changes after reading
 // them: the ports' and the Hx' effective ends.
 bool sameParameters(State& st, const double* par) {
-  if (!st.parametersCurrent ||
-      std::memcmp(par, st.parametersRead.data(), sizeof(double) * kNumParameters) != 0) {
-    return false;
+  if (!st.parametersCurrent) return false;
+  // Bit for bit: -0 is not 0, and a NaN is the same NaN.
+  for (std::size_t i = 0; i < kNumParameters; ++i) {
+    if (std::bit_cast<uint64_t>(par[i]) != std::bit_cast<uint64_t>(st.parametersRead[i])) {
+      return false;
+    }
   }
   for (DirectPort& port : st.ports) {
     port.zIn = port.zA;
@@ -234,7 +238,7 @@ void readParameters(State& st, HostServices& host, const double* par) {
       st.parametersCurrent = false;
     }
   }
-  std::memcpy(st.parametersRead.data(), par, sizeof(double) * kNumParameters);
+  std::copy_n(par, kNumParameters, st.parametersRead.begin());
 }
 
 bool checkParameters(State& st, HostServices& host, const double* par) {

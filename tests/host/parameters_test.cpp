@@ -165,6 +165,18 @@ TEST_F(ParametersTest, HxHeightChecksRunAtEveryCall) {
   EXPECT_EQ(host.badParameters[1].text, "Outlet heights are out of range for Hx");
 }
 
+TEST_F(ParametersTest, EveryCallSeesTheArrayAsTheHostHasItNow) {
+  readParameters(st, host, par.data());
+  st.ports[0].zIn = 123;  // moved by a call, as an inlet seeking its layer
+  readParameters(st, host, par.data());
+  EXPECT_EQ(st.ports[0].zIn, st.ports[0].zA);
+  param(par, 61) = 0.25;  // sensor 1
+  param(par, 200) = -0.0;
+  readParameters(st, host, par.data());
+  EXPECT_EQ(st.store.zSensor[0], 250000);
+  EXPECT_TRUE(std::signbit(st.store.zHeatA[0]));
+}
+
 TEST_F(ParametersTest, HxBlockDerivedFields) {
   param(par, 85) = 3.0;
   withSixHx();

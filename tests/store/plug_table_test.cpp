@@ -117,5 +117,18 @@ TEST_F(PlugTableTest, UnlinkFreesARecordThatIsAllocatedAgain) {
   EXPECT_EQ(allocatePlug(st, host), 2);
 }
 
+TEST_F(PlugTableTest, RecordsFreedInAnyOrderAreHandedOutLowestFirst) {
+  buildChain(st, {{1.0, 20.0, 0, 1}, {1.0, 30.0, 1, 2}, {1.0, 40.0, 2, 3}, {1.0, 50.0, 3, 4}});
+  EXPECT_EQ(allocatePlug(st, host), 5);
+  st.plugs[5].Cap = 1.0;
+  unlinkPlug(st.plugs, 3);
+  mergePlugs(st.plugs, 2, 1);  // record 1 joins record 2 and is free
+  EXPECT_EQ(allocatePlug(st, host), 1);
+  st.plugs[1].Cap = 1.0;
+  EXPECT_EQ(allocatePlug(st, host), 3);
+  st.plugs[3].Cap = 1.0;
+  EXPECT_EQ(allocatePlug(st, host), 6);
+}
+
 }  // namespace
 }  // namespace plugstore::test
