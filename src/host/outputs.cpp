@@ -81,6 +81,13 @@ void mainBalance(State& st, HostServices& host) {
     b.E += (tK - tRefK) * q.Cap;
   }
 
+  // A call cut into sub-steps sums its heat flows over them: plugs drawn in
+  // a later sub-step took their heat with them.
+  if (st.sub.spread) {
+    b.sumQV = st.sub.sums.sumQV;
+    b.sumQLoss = st.sub.sums.sumQLoss;
+  }
+
   if (b.tAvg > 100.0) {
     host.debugLine("PLUG FLOW: BOILING AVERAGE TEMPERATURE OF THE STORAGE TANK REACHED");
   }
@@ -104,6 +111,10 @@ void mainBalance(State& st, HostServices& host) {
     b.S += q.Cap * std::log(tK / tRefK);
     b.eLossStep += q.qL * dt;
     b.sLossStep += q.sL;
+  }
+  if (st.sub.spread) {
+    b.eLossStep = b.sumQLoss * dt;
+    b.sLossStep = st.sub.sums.sLossStep;
   }
 }
 

@@ -64,6 +64,7 @@ void initialCall(State& st, HostServices& host, const double* par, int* info) {
   host.label(st.store.dataPath, st.store.unit, 1);
   st.stopped = false;
   st.initialised = false;
+  st.sub.noticed = false;
   st.badParameters = !checkParameters(st, host, par);
   if (st.badParameters) return;  // the host stops on a fatal bad parameter
   initialiseStore(st, host);

@@ -12,6 +12,35 @@ constexpr double kTempHigh = 100.0;  // degC
 
 std::size_t at(int i) { return static_cast<std::size_t>(i); }
 
+// True when shorter sub-steps can keep plug i, which left the range in this
+// solution, inside it: its start was inside, and the plugs it would mix with
+// (those above a plug that became too hot, as warm water rises; those below
+// one that became too cold) have room for the heat beyond the limit, also
+// for the heat of the sub-steps still to come in this call. Sets the growth
+// of sub-steps that would keep the plug's own rise within its room.
+bool roomToMix(SolverWork& w, int n, int i) {
+  const double t0 = w.tStartArr[at(i)];
+  if (t0 < kTempLow || t0 > kTempHigh) return false;
+  const bool hot = w.tNew[at(i)] > kTempHigh;
+  const double limit = hot ? kTempHigh : kTempLow;
+  double room = 0.0;
+  double heat = 0.0;
+  for (int j = i; j >= 1 && j <= n; j += hot ? 1 : -1) {
+    room += (limit - w.tNew[at(j)]) * w.capArr[at(j)];
+    heat += (w.tNew[at(j)] - w.tStartArr[at(j)]) * w.capArr[at(j)];
+  }
+  if (!hot) {
+    room = -room;
+    heat = -heat;
+  }
+  const double later = heat * (w.remaining - 1);
+  if (!(room - later >= 0.0)) return false;
+  const double rise = std::fabs(w.tNew[at(i)] - t0);
+  const double margin = std::fabs(limit - t0);
+  w.limitGrowth = margin > 0.0 ? std::ceil(2.0 * rise / margin) : 4.0;
+  return true;
+}
+
 }  // namespace
 
 double plugLossUA(const State& st, int p) {
@@ -125,11 +154,26 @@ void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
     }
   }
 
+  // A plug that would leave the range is limited. While the heat sub-step
+  // may still be retried in shorter sub-steps, the plug began it inside the
+  // range and the plugs it would mix with (warm water rises, cold water
+  // sinks) can take its excess heat, the solution stops instead: shorter
+  // sub-steps let the heat spread before the plug reaches a limit.
+  w.limitAvoidable = false;
   c = t.first();
   for (int i = 1; i <= n; ++i) {
     double temp = w.tNew[at(i)];
     if (temp < kTempLow || temp > kTempHigh) {
-      report(st, host, "Warning", "T OF STORE IS OUT OF RANGE [0-100]");
+      if (w.trial && roomToMix(w, n, i)) {
+        w.limitAvoidable = true;
+        return;
+      }
+      // A step cut into sub-steps warns once, not once per sub-step.
+      SubStepWork& sub = st.sub;
+      if (!(sub.spread && sub.limitReported)) {
+        report(st, host, "Warning", "T OF STORE IS OUT OF RANGE [0-100]");
+        sub.limitReported = sub.spread;
+      }
       temp = std::clamp(temp, kTempLow, kTempHigh);
     }
     t[c].Temp = temp;

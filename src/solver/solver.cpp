@@ -19,6 +19,8 @@ void iterationLine(const State& st, HostServices& host) {
           .view());
 }
 
+}  // namespace
+
 // Logarithmic mean temperature difference and effectiveness of every Hx.
 void hxResults(State& st) {
   for (int k = 0; k < hxInUse(st.store); ++k) {
@@ -34,6 +36,8 @@ void hxResults(State& st) {
   }
 }
 
+namespace {
+
 // Loss, accumulation and loss entropy of every plug, and the power balance.
 void plugResults(State& st, HostServices& host, int n, double dt) {
   PlugTable& t = st.plugs;
@@ -41,6 +45,7 @@ void plugResults(State& st, HostServices& host, int n, double dt) {
   double sumQV = 0.0;
   double sumQLoss = 0.0;
   double sumQAcum = 0.0;
+  double sumSL = 0.0;
   int p = t.first();
   for (int i = 1; i <= n; ++i) {
     Plug& plug = t[p];
@@ -51,8 +56,12 @@ void plugResults(State& st, HostServices& host, int n, double dt) {
     sumQV += plug.qV;
     sumQLoss += plug.qL;
     sumQAcum += plug.qA;
+    sumSL += plug.sL;
     p = plug.iUp;
   }
+  st.solver.sumQV = sumQV;
+  st.solver.sumQLoss = sumQLoss;
+  st.solver.sumSL = sumSL;
   const double bal = sumQV - sumQLoss - sumQAcum;
   const double scale = std::max({std::fabs(sumQV), std::fabs(sumQLoss), std::fabs(sumQAcum)});
   const double errPct = std::fabs(bal * 100.0 / scale);
@@ -78,7 +87,7 @@ double maxAbsChange(std::span<const double> a, std::span<const double> b, int n)
   return m;
 }
 
-void solveCondHx(State& st, HostServices& host, int n, double dt) {
+bool solveCondHx(State& st, HostServices& host, int n, double dt) {
   SolverWork& w = st.solver;
   PlugTable& t = st.plugs;
   n = std::clamp(n, 0, SolverWork::kSize - 1);
@@ -98,6 +107,7 @@ void solveCondHx(State& st, HostServices& host, int n, double dt) {
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): START SOLVER COND+HX");
 
+  double errBefore = 0.0;  // change of the iteration before
   while (w.ite < iteMax) {
     ++w.ite;
     std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
@@ -111,6 +121,7 @@ void solveCondHx(State& st, HostServices& host, int n, double dt) {
     }
     getQvFromHeatExchanger(st, host, nHx, n);
     assembleAndSolve(st, host, n, dt);
+    if (w.limitAvoidable) return false;
 
     // Only the iterate is relaxed; the plugs keep the solution itself.
     for (int i = 1; i <= n; ++i) {
@@ -129,6 +140,11 @@ void solveCondHx(State& st, HostServices& host, int n, double dt) {
     }
     if (w.ite >= iteMax) {
       w.solverStatus = 3;
+      // The change no longer shrinks: the coupling is too strong for the
+      // step and swings or creeps; shorter sub-steps converge.
+      if (w.trial && w.errSolver > kTolSolver && w.errSolver > kContraction * errBefore) {
+        return false;
+      }
       if (st.sw.consistencyCheckSwitch == -1) {
         host.debugLine(listLine("STORAGE+QV MAX NUM ITERATION with ite =", w.ite,
                                 " ERROR=", w.errSolver, " relax=", relax)
@@ -139,10 +155,12 @@ void solveCondHx(State& st, HostServices& host, int n, double dt) {
     }
     w.solverStatus = 0;
     iterationLine(st, host);
+    errBefore = w.errSolver;
   }
 
   hxResults(st);
   plugResults(st, host, n, dt);
+  return true;
 }
 
 }  // namespace plugstore

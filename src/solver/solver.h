@@ -4,6 +4,7 @@
 // chain in order from the bottom (element 0 unused).
 #pragma once
 
+#include <array>
 #include <span>
 
 #include "host/host_services.h"
@@ -15,12 +16,24 @@ namespace plugstore {
 inline constexpr double kTolSolver = 0.01;
 // A change above this counts as divergence, K.
 inline constexpr double kDivergenceLimit = 1e10;
+// An iteration that ends unconverged with its last change larger than this
+// share of the change before is swinging or creeping, not converging: the
+// sub-step is run again in shorter sub-steps while that is still possible.
+inline constexpr double kContraction = 0.7;
 
 // ---------------------------------------------------------------- solver iteration
 
 // Plug temperatures at the end of the time step dt (s) for the n plugs of
-// the chain, with the per-plug loss, accumulation and entropy terms.
-void solveCondHx(State& st, HostServices& host, int n, double dt);
+// the chain, with the per-plug loss, accumulation and entropy terms. In a
+// trial (st.solver.trial) it gives up and returns false when a plug that
+// began inside 0.1 ... 100 degC would have to be limited, or when the
+// iteration ends unconverged and no longer converging; the plugs then
+// hold partial results and the caller starts the sub-step again.
+bool solveCondHx(State& st, HostServices& host, int n, double dt);
+
+// Logarithmic mean temperature difference and effectiveness of every Hx in
+// use, from its inlet, outlet and mean store temperature.
+void hxResults(State& st);
 
 // Logarithmic mean of t1 - tRef and t2 - tRef; 0 when they are equal, or
 // when either is not positive.
@@ -70,5 +83,33 @@ void stepBystep(State& st, HostServices& host, HxRecord& hx, double dt);
 
 // True when the CV arrays of hx hold at least its numberOfHxCv CVs.
 bool hxArraysFit(const HxRecord& hx);
+
+// ---------------------------------------------------------------- sub-steps
+
+// A step in which a flowing heat exchanger can exchange UA x step of more
+// than the capacitance of the plugs around it is cut into sub-steps (below,
+// the whole step runs at once, exactly as it always has) ...
+inline constexpr double kCouplingRatio = 1.0;
+// ... so short that each exchanges at most this share.
+inline constexpr double kSubStepRatio = 0.4;
+
+// Hx results that a step cut into sub-steps reports as their means.
+inline constexpr std::array<double HxRecord::*, SubStepWork::Sums::kHxResults> kHxStepResults = {
+    &HxRecord::qLoss,    &HxRecord::qUtil,    &HxRecord::qAcum,      &HxRecord::balHx,
+    &HxRecord::uaHx,     &HxRecord::tOutHx,   &HxRecord::tStoreMean, &HxRecord::hInMean,
+    &HxRecord::hOutMean, &HxRecord::hWallMean};
+
+struct SubStepNeed {
+  int k = 1;           // sub-steps the coupling asks for
+  int hx = 0;          // the Hx (1-based) coupled most strongly, 0 for none
+  double ratio = 0.0;  // largest UA x step / capacitance of a plug
+};
+
+// Sub-steps the flowing heat exchangers need over a step of dt seconds, from
+// the plugs as they stand and the UA each CV is expected to have.
+SubStepNeed couplingSubSteps(const State& st, double dt);
+
+// True when also the sub-step working arrays of hx fit its CVs.
+bool subStepArraysFit(const HxRecord& hx);
 
 }  // namespace plugstore

@@ -42,6 +42,9 @@ void releaseArrays(HxRecord& hx) {
   releaseArray(hx.tWall);
   releaseArray(hx.tWallOld);
   releaseArray(hx.zCv);
+  releaseArray(hx.tCvCall);
+  releaseArray(hx.tCvAttempt);
+  releaseArray(hx.uaCvOld);
   hx.cvExtent = -1;
 }
 
@@ -196,6 +199,7 @@ void saveStartOfStep(State& st) {
       const auto ub = static_cast<std::size_t>(b);
       hx.tWallOld[ub] = hx.tWall[ub];
       hx.tCvOld[ub] = (hx.tNode[ub] + hx.tNode[ub + 1]) / 2.0;
+      hx.uaCvOld[ub] = hx.uaCv[ub];
     }
   }
 }
@@ -222,6 +226,9 @@ void setMemory(State& st, HostServices& host) {
       zeroArray(hx.tWall);
       zeroArray(hx.tWallOld);
       zeroArray(hx.zCv);
+      zeroArray(hx.tCvCall);
+      zeroArray(hx.tCvAttempt);
+      zeroArray(hx.uaCvOld);
       continue;
     }
     bool failed = false;
@@ -234,6 +241,9 @@ void setMemory(State& st, HostServices& host) {
       allocateArray(hx.tWallOld, extent);
       allocateArray(hx.tNode, extent + 1);
       allocateArray(hx.zCv, extent + 1);
+      allocateArray(hx.tCvCall, extent);
+      allocateArray(hx.tCvAttempt, extent);
+      allocateArray(hx.uaCvOld, extent);
       hx.cvExtent = extent;
     } catch (const std::bad_alloc&) {
       failed = true;

@@ -209,6 +209,14 @@ struct HxRecord {
   std::vector<double> tWall;
   std::vector<double> tWallOld;
   std::vector<int32_t> zCv;  // n + 1 boundaries
+  // Working copies for calls whose heat part runs in sub-steps: the CV fluid
+  // temperatures at the start of the call and at the start of the current
+  // attempt (tCvOld advances from sub-step to sub-step and is put back at the
+  // end of the call), and the CV UA values reached at the end of the last
+  // time step, from which the next step's sub-step count is estimated.
+  std::vector<double> tCvCall;
+  std::vector<double> tCvAttempt;
+  std::vector<double> uaCvOld;
 
   // results
   double tOutHx = 0.0;
@@ -288,6 +296,61 @@ struct SolverWork {
   int32_t solverStatus = 0;  // 0 iterating, 1 converged, 2 diverged, 3 limit
   double QvTank = 0.0;
   double sumQHx = 0.0;
+  // Sums over the plugs of the last solution: heat in, loss, loss entropy.
+  double sumQV = 0.0;
+  double sumQLoss = 0.0;
+  double sumSL = 0.0;
+  // Set while a heat sub-step may still be retried with shorter sub-steps:
+  // a temperature that would have to be limited then stops the solution
+  // (limitAvoidable) instead of being limited with a warning.
+  bool trial = false;
+  bool limitAvoidable = false;
+  int32_t remaining = 1;     // sub-steps of the attempt still to run, this one included
+  double limitGrowth = 4.0;  // how many times as many sub-steps keep a plug in range
+};
+
+// ---------------------------------------------------------------- sub-steps
+
+// A call whose step is too long for the heat exchangers' coupling or for a
+// heat input runs its heat part (and, when ports flow, its flow) in equal
+// sub-steps. These sums make the outputs describe the whole step.
+struct SubStepWork {
+  static constexpr int kMaxSubSteps = 256;
+
+  // Whole-step results, each sub-step weighted by its share of the step.
+  struct Sums {
+    double sumQV = 0.0;
+    double sumQLoss = 0.0;
+    double sLossStep = 0.0;  // J/K
+    // per Hx, its results in the order of kHxStepResults (solver.h)
+    static constexpr std::size_t kHxResults = 10;
+    std::array<std::array<double, kHxResults>, kMaxHx> hx{};
+    std::array<double, kNumPorts> tOut{};
+    int32_t heatSubSteps = 0;  // heat sub-steps run
+  };
+  Sums sums;
+  Sums attemptSums;            // sums before the current attempt
+  bool spread = false;         // this call runs in more than one sub-step
+  bool limitReported = false;  // the temperature limit warned in this call
+  bool first = true;           // the next heat sub-step is the call's first
+
+  // Why this call is cut, for the one notice of a simulation: 1 the coupling
+  // of Hx reasonHx (ratio), 2 a plug would leave the range, 3 the coupling
+  // did not converge.
+  int32_t reason = 0;
+  int32_t reasonHx = 0;
+  double ratio = 0.0;
+  bool noticed = false;  // the sub-stepping was reported in this simulation
+
+  // plug heat flows reached before the current heat sub-step, by record
+  std::array<double, kPlugRecords> qV{};
+  std::array<double, kPlugRecords> qL{};
+  std::array<double, kPlugRecords> qA{};
+  std::array<double, kPlugRecords> sL{};
+  // the plugs before an attempt, to start it again with more sub-steps
+  PlugTable attempt;
+  // port fields as the input reading left them
+  std::array<DirectPort, kNumPorts> ports{};
 };
 
 // ---------------------------------------------------------------- start profile
@@ -318,6 +381,7 @@ struct State {
   std::array<HxRecord, kMaxHx> hx{};
   Balance bal;
   SolverWork solver;
+  SubStepWork sub;
   ProfileReader profile;
   Switches sw;
 

@@ -5,7 +5,7 @@
 //   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
 //   plugstore describe [--markdown]                              the catalog of names
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
-//   plugstore plot OUT.csv [-o OUT.png]                          picture of a run
+//   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -26,6 +26,7 @@
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/step_notes.h"
 #include "plugstore/summary_json.h"
 #include "plugstore/totals.h"
 #include "standin/protocol.h"
@@ -44,11 +45,16 @@ std::string quoted(const std::string& s) {
   return o + "'";
 }
 
-int plot(const std::string& csv, const std::string& png, const std::string& title) {
+// `names` are KEY=LABEL for the legends; `initialRow`: the CSV's first row
+// is the state at the start.
+int plot(const std::string& csv, const std::string& png, const std::string& title,
+         const std::vector<std::string>& names, bool initialRow) {
   std::string command =
       quoted(PLUGSTORE_PYTHON) + " " + quoted(PLUGSTORE_PLOT_SCRIPT) + " " + quoted(csv);
   if (!png.empty()) command += " -o " + quoted(png);
   if (!title.empty()) command += " --title " + quoted(title);
+  for (const std::string& n : names) command += " --name " + quoted(n);
+  if (initialRow) command += " --initial-row";
   const int status = std::system(command.c_str());
   return status == 0 ? 0 : kBadScenario;
 }
@@ -145,6 +151,11 @@ int main(int argc, char** argv) {
   plotCmd->add_option("csv", csvPath, "CSV written by plugstore run")->required();
   plotCmd->add_option("-o,--output", output, "PNG file (default: the CSV's name with .png)");
   plotCmd->add_option("--title", title, "Title of the picture");
+  std::vector<std::string> plotNames;
+  bool plotInitialRow = false;
+  plotCmd->add_option("--name", plotNames, "KEY=LABEL: a name for port1, hx1, heatA1, ...");
+  plotCmd->add_flag("--initial-row", plotInitialRow,
+                    "The first row is the state at the start (initialRow = true)");
 
   try {
     app.parse(argc, argv);
@@ -168,12 +179,21 @@ int main(int argc, char** argv) {
       }
       return 0;
     }
-    if (*plotCmd) return plot(csvPath, output, title);
+    if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
+    std::vector<std::string> notes;
+    for (const Scenario* u : storesOf(scenario)) {
+      for (const std::string& n : stepNotes(*u)) {
+        notes.push_back(u->name.empty() ? n : "unit " + u->name + ": " + n);
+      }
+    }
     if (*check) {
-      std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
+      std::cerr << scenarioPath << ": ";
+      if (!scenario.units.empty()) std::cerr << scenario.units.size() << " units, ";
+      std::cerr << scenario.steps() << " steps, " << columnCount(scenario)
                 << " output columns: fine\n";
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
       return 0;
     }
     if (*deck) {
@@ -181,16 +201,19 @@ int main(int argc, char** argv) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
       }
-      if (!scenario.initialProfile.empty()) {
+      for (const Scenario* u : storesOf(scenario)) {
+        if (u->initialProfile.empty()) continue;
         // The host reads the profile from the folder of label 1 as well.
         const fs::path ini = writeStartProfile(
-            scenario.label1,
-            startProfileText(profilePlugs(scenario.initialProfile, scenario.parameters)));
+            u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
         std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
       }
       return 0;
     }
 
+    if (!quiet) {
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
+    }
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
@@ -206,12 +229,15 @@ int main(int argc, char** argv) {
         std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
       } else {
         std::cerr << "wrote " << options.csv.string() << " (" << report.csvRows << " rows, "
-                  << scenario.outputs.size() << " outputs"
+                  << columnCount(scenario) << " outputs"
                   << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
                   << ")\n";
-        if (!report.totals.empty()) {
-          std::cerr << "wrote " << report.totals.string() << " (" << report.totalsRows << " "
-                    << periodName(scenario.totals) << " rows)\n";
+        const std::vector<const Scenario*> stores = storesOf(scenario);
+        for (std::size_t i = 0; i < stores.size(); ++i) {
+          const RunReport& r = report.units.empty() ? report : report.units[i];
+          if (r.totals.empty()) continue;
+          std::cerr << "wrote " << r.totals.string() << " (" << r.totalsRows << " "
+                    << periodName(stores[i]->totals) << " rows)\n";
         }
       }
     }
@@ -222,9 +248,12 @@ int main(int argc, char** argv) {
     if (report.exitStatus() != 0) return report.exitStatus();
     int status = verdict.status;
     if (!plotPath.empty()) {
+      std::vector<std::string> names;
+      for (const auto& [key, name] : scenario.names) names.push_back(key + "=" + name);
       const int plotted =
           plot(options.csv.string(), plotPath,
-               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title);
+               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title,
+               names, scenario.initialRow);
       if (plotted != 0 && status == 0) status = plotted;
     }
     // The verdict comes last, so that it is the line a user sees.
