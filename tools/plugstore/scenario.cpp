@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -1344,6 +1345,10 @@ void Parser::check(Scenario& s) {
                            "store.maxPlugs allows (" +
                            std::to_string(most) + ")"});
     }
+  }
+  for (const Problem& p : parameterNotes(s.parameters)) {
+    s.notes.push_back(
+        {s.parameterPlace[static_cast<std::size_t>(p.number - 1)], "note: " + p.message});
   }
   checkControl(s, found);
   for (const Diagnostic& d : found) record(d, d.place);
