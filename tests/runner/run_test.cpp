@@ -529,5 +529,40 @@ TEST_F(RunTest, UntrustworthyRunsEndWithStatus3AndSayWhyLast) {
   EXPECT_NE(judge(r, true).reason.find("unexplained"), std::string::npos);
 }
 
+// Two stores in one run: a unit without links gives what it gives alone, and
+// a linked input takes the other unit's output of the step before.
+TEST_F(RunTest, UnitsRunSideBySideAndTakeEachOthersOutputsOfTheStepBefore) {
+  auto store = [](const std::string& table, const std::string& rest) {
+    return "[" + table + "parameters]\nstore.initialTemperature = 20\n" +
+           "port1 = { heightA = 0.95, heightB = 0.05 }\n[" + table +
+           "inputs]\nport1.massFlow = 300\n" + rest + "[" + table +
+           "outputs]\ncolumns = [\"port1.outletTemperature\", \"port1.heat\", \"store.energy\"]\n";
+  };
+  const std::string grid = "[simulation]\nstop = 1\nstep = 0.1\n";
+  ASSERT_EQ(run(grid + store("", "port1.temperatureA = 70\n"), "alone.csv").exitStatus(), 0);
+  const RunReport r =
+      run(grid + "[[unit]]\nname = \"hot\"\n" + store("unit.", "port1.temperatureA = 70\n") +
+              "[[unit]]\nname = \"fed\"\n" +
+              store("unit.",
+                    "port1.temperatureA = { from = \"hot.port1.outletTemperature\", "
+                    "initial = 50 }\n"),
+          "two.csv");
+  ASSERT_EQ(r.exitStatus(), 0);
+  ASSERT_EQ(r.units.size(), 2u);
+  const Csv alone = readCsv(folder / "alone.csv");
+  const Csv two = readCsv(folder / "two.csv");
+  ASSERT_EQ(two.rows.size(), 10u);
+  const double kWPerK = 300.0 / 3600.0 * 4.19;  // m cp of the flow
+  for (std::size_t k = 0; k < two.rows.size(); ++k) {
+    for (const char* name : {"port1.outletTemperature", "port1.heat", "store.energy"}) {
+      EXPECT_EQ(two.rows[k][two.column(std::string("hot.") + name)],
+                alone.rows[k][alone.column(name)]);
+    }
+    const double in = k == 0 ? 50.0 : two.rows[k - 1][two.column("hot.port1.outletTemperature")];
+    const double out = two.rows[k][two.column("fed.port1.outletTemperature")];
+    EXPECT_NEAR(two.rows[k][two.column("fed.port1.heat")], kWPerK * (in - out), 1e-6) << k;
+  }
+}
+
 }  // namespace
 }  // namespace plugstore::runner

@@ -384,5 +384,52 @@ TEST_F(ScenarioTest, MissingScenarioFileIsAnError) {
   }
 }
 
+TEST_F(ScenarioTest, UnitsAreNamedNumberedAndLinkedToOneAnother) {
+  const std::string two =
+      "[simulation]\nunit = 4\n"
+      "[[unit]]\nname = \"a\"\n[unit.parameters]\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+      "[unit.inputs]\nport1.massFlow = 10\n"
+      "port1.temperatureA = { from = \"b.port1.outletTemperature\", initial = 12 }\n"
+      "[[unit]]\nname = \"b\"\n";
+  const Scenario s = parse(two);
+  ASSERT_EQ(s.units.size(), 2u);
+  EXPECT_EQ(s.units[0].unit, 4);
+  EXPECT_EQ(s.units[1].unit, 5);
+  const InputSource& in = s.units[0].inputs[at(inputNumber("port1.temperatureA"))];
+  ASSERT_TRUE(in.link);
+  EXPECT_EQ(in.link->unit, 1u);
+  EXPECT_EQ(in.link->output, outputNumber("port1.outletTemperature"));
+  EXPECT_EQ(in.constant, 12.0);
+  EXPECT_EQ(columnCount(s), 2u * kNumOutputs);
+
+  std::string faults;
+  try {
+    parse(
+        "[[unit]]\nname = \"a\"\n[unit.inputs]\nambient.temperature = { from = \"c.loss.heat\" }\n"
+        "[[unit]]\nname = \"a\"\n[[unit]]\n"
+        "[unit.inputs]\nambient.temperature = { from = \"a.store.energy\" }\n");
+  } catch (const ScenarioError& e) {
+    faults = e.what();
+  }
+  EXPECT_NE(faults.find("case.toml:4:32: no unit is named c (units: a, a, )"), std::string::npos)
+      << faults;
+  EXPECT_NE(faults.find("two units are named a"), std::string::npos) << faults;
+  EXPECT_NE(faults.find("[[unit]] needs 'name'"), std::string::npos) << faults;
+  EXPECT_EQ(
+      error("[inputs]\nambient.temperature = { from = \"a.loss.heat\" }\n").message,
+      "ambient.temperature: 'from' takes an output of another [[unit]], and this scenario has "
+      "one store");
+  try {
+    parseScenario(two, file(), true, {"store.volume=0.5"});
+    ADD_FAILURE() << "-D without its unit";
+  } catch (const ScenarioError& e) {
+    EXPECT_EQ(e.diagnostics().front().message, "name the unit first, as in -D a.store.volume=...");
+  }
+  EXPECT_EQ(parseScenario(two, file(), true, {"b.store.volume=0.5"})
+                .units[1]
+                .parameters[at(parameterNumber("store.volume"))],
+            0.5);
+}
+
 }  // namespace
 }  // namespace plugstore::runner

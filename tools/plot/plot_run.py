@@ -21,7 +21,9 @@ time is the hour of a non-leap year) for runs of more than two months.
 Every row of the CSV holds the values of the step (or the interval of
 `[outputs] interval`) that ends at its time; `--initial-row` says that the
 first row is the state at the start, which covers no time. A second header
-row of units (`run --units`) is skipped.
+row of units (`run --units`) is skipped. A run of several units (columns
+prefixed by the unit's name, as in buffer.port1.heat) gets one column of
+panels per unit.
 """
 
 import argparse
@@ -70,6 +72,23 @@ def read_run(path):
             raise BadRun(f"{path}, line {line}: a field is not a number") from None
     data = np.array(values, dtype=float)
     return {name: data[:, i] for i, name in enumerate(header)}
+
+
+# The first part of a column's name that belongs to the component or the
+# runner; anything else before it is the name of a unit.
+GROUP = re.compile(r"((port|sensor|zone|hx|heatA|heatB|unused)\d+|profile|store|loss|entropy"
+                   r"|exergy|balance|heatInputs|control|tapping)")
+
+
+def split_units(run):
+    """[(unit name, its columns without the prefix)], or [("", run)] for one store."""
+    units = {}
+    for name, values in run.items():
+        head, _, rest = name.partition(".")
+        if name == "time" or not rest or GROUP.fullmatch(head):
+            continue
+        units.setdefault(head, {"time": run["time"]})[rest] = values
+    return list(units.items()) or [("", run)]
 
 
 def step_edges(time):
@@ -339,18 +358,16 @@ def period_energy_panel(ax, run, periods, names, what):
     ax.set_title(f"energy terms per {what}", loc="left", fontsize="medium")
 
 
-def draw_long(run, time, hours, names):
+def draw_long(fig, axes, run, time, hours, names):
     monthly = time[-1] - (time[0] - hours[0]) > MONTHLY_RUN
     days = Periods(time, hours, monthly=False)
     periods = Periods(time, hours, monthly=True) if monthly else days
-    fig, axes = plt.subplots(3, 1, figsize=(12, 10), sharex=True, constrained_layout=True)
     profile_panel(fig, axes[0], run, days.edges(), groups=days)
     daily_outlet_panel(axes[1], run, days, names)
     period_energy_panel(axes[2], run, periods, names, "month" if monthly else "day")
     first, last = time[0] - hours[0], time[-1]
     axes[-1].set_xlim(first, last)
     day_axis(axes[-1], first, last)
-    return fig
 
 
 def main(argv):
@@ -378,20 +395,28 @@ def main(argv):
         print(f"plot: {e}", file=sys.stderr)
         return 2
 
-    if time[-1] - (time[0] - hours[0]) > LONG_RUN:
-        fig = draw_long(run, time, hours, names)
-    else:
-        control = any(n.startswith(("control.", "tapping.")) for n in run)
-        panels = 4 if control else 3
-        fig, axes = plt.subplots(panels, 1, figsize=(10, 3 * panels), sharex=True,
-                                 constrained_layout=True)
-        profile_panel(fig, axes[0], run, step_edges(time))
-        outlet_panel(axes[1], run, time, names)
-        energy_panel(axes[2], run, time, names)
-        if control:
-            control_panel(axes[3], run, time)
-        axes[-1].set_xlabel("time (h)")
-        axes[-1].set_xlim(step_edges(time)[0], time[-1])
+    units = split_units(run)
+    long = time[-1] - (time[0] - hours[0]) > LONG_RUN
+    control = not long and any(n.startswith(("control.", "tapping.")) for _, r in units for n in r)
+    panels = 4 if control else 3
+    width, height = (12, 10) if long else (10, 3 * panels)
+    fig, grid = plt.subplots(panels, len(units), figsize=(width * len(units), height),
+                             sharex=True, squeeze=False, constrained_layout=True)
+    for column, (unit, part) in enumerate(units):
+        axes = grid[:, column]
+        if long:
+            draw_long(fig, axes, part, time, hours, names)
+        else:
+            profile_panel(fig, axes[0], part, step_edges(time))
+            outlet_panel(axes[1], part, time, names)
+            energy_panel(axes[2], part, time, names)
+            if control:
+                control_panel(axes[3], part, time)
+            axes[-1].set_xlabel("time (h)")
+            axes[-1].set_xlim(step_edges(time)[0], time[-1])
+        if unit:
+            for ax in axes:
+                ax.set_title(f"{unit}: {ax.get_title(loc='left')}", loc="left", fontsize="medium")
     if args.title:
         fig.suptitle(args.title)
     # Under a temporary name first, so that the picture appears whole or not at all.

@@ -123,13 +123,18 @@ std::vector<double> deckParameters(std::string_view deck) {
 
 std::vector<double> deckInitialInputs(std::string_view deck) { return block(deck, "INPUTS", 1, 2); }
 
-std::string writeDeck(const Scenario& s) {
+namespace {
+
+// One unit's block; `whole` gives the numbers of the units its links name.
+std::string unitBlock(const Scenario& s, const Scenario& whole) {
   std::ostringstream o;
-  o << "* Store unit written by plugstore deck from " << s.file.filename().string() << "\n";
+  o << "* Store unit" << (s.name.empty() ? "" : " " + s.name) << " written by plugstore deck from "
+    << s.file.filename().string() << "\n";
   if (!s.title.empty()) o << "* " << s.title << "\n";
   o << "* The scenario ran from " << formatNumber(s.start) << " h to " << formatNumber(s.stop)
     << " h in steps of " << formatNumber(s.step) << " h (the SIMULATION statement of the deck).\n";
-  o << "UNIT " << s.unit << " TYPE 8642 " << (s.title.empty() ? "Store" : s.title) << "\n";
+  o << "UNIT " << s.unit << " TYPE 8642 " << (s.title.empty() ? "Store" : s.title)
+    << (s.name.empty() ? "" : " (" + s.name + ")") << "\n";
   o << "PARAMETERS " << kNumParameters << "\n";
   for (int n = 1; n <= kNumParameters; ++n) {
     const std::size_t i = static_cast<std::size_t>(n - 1);
@@ -146,7 +151,13 @@ std::string writeDeck(const Scenario& s) {
     if (s.tapping.port > 0 && inputEntry(n).name == indexed("port", s.tapping.port, ".massFlow")) {
       how = "set by the tapping list: connect the unit of the draw-offs";
     }
-    o << comment("0,0", n, inputEntry(n), how);
+    std::string connection = "0,0";
+    if (in.link) {
+      const Scenario& from = whole.units[in.link->unit];
+      connection = std::to_string(from.unit) + "," + std::to_string(in.link->output);
+      how = "output " + std::string(outputEntry(in.link->output).name) + " of unit " + from.name;
+    }
+    o << comment(connection, n, inputEntry(n), how);
   }
   o << "*** Initial values of the inputs (the constants of the scenario; a schedule gives its "
        "mean over the first step)\n";
@@ -156,6 +167,15 @@ std::string writeDeck(const Scenario& s) {
   }
   o << "LABELS 1\n\"" << s.label1 << "\"\n";
   return o.str();
+}
+
+}  // namespace
+
+std::string writeDeck(const Scenario& s) {
+  if (s.units.empty()) return unitBlock(s, s);
+  std::string o;
+  for (const Scenario& u : s.units) o += unitBlock(u, s) + "\n";
+  return o;
 }
 
 }  // namespace plugstore::runner

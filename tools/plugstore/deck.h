@@ -35,7 +35,8 @@ std::vector<double> deckParameters(std::string_view deck);
 // ("unit,output" pairs) come the n initial values.
 std::vector<double> deckInitialInputs(std::string_view deck);
 
-// The unit's block, with a comment that names every value.
+// The unit's block, with a comment that names every value; with several
+// units one block each, the inputs they take from each other connected.
 std::string writeDeck(const Scenario& scenario);
 
 }  // namespace plugstore::runner

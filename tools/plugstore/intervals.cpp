@@ -1,5 +1,6 @@
 #include "plugstore/intervals.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -9,59 +10,73 @@ namespace plugstore::runner {
 
 std::string csvHeader(const Scenario& s, bool units) {
   std::string line = "time";
-  for (int n : s.outputs) line += "," + columnName(s, n);
-  line += '\n';
-  if (!units) return line;
-  line += "h";
-  for (int n : s.outputs) line += "," + columnUnit(s, n);
-  return line + "\n";
+  std::string unitRow = "h";
+  for (const Scenario* u : storesOf(s)) {
+    const std::string prefix = u->name.empty() ? "" : u->name + ".";
+    for (int n : u->outputs) {
+      line += "," + prefix + columnName(*u, n);
+      unitRow += "," + columnUnit(*u, n);
+    }
+  }
+  return line + "\n" + (units ? unitRow + "\n" : "");
 }
 
 IntervalRows::IntervalRows(const Scenario& s, std::FILE* csv, bool units) : csv_(csv) {
-  for (int n : s.outputs) columns_.push_back(static_cast<std::size_t>(n - 1));
-  values_.assign(standin::kOutputs + runnerColumns(s).size(), 0.0);
+  std::size_t most = 0;
+  for (const Scenario* u : storesOf(s)) {
+    Part part;
+    part.first = width_;
+    for (int n : u->outputs) part.columns.push_back(static_cast<std::size_t>(n - 1));
+    width_ += part.columns.size();
+    most = std::max(most, runnerColumns(*u).size());
+    parts_.push_back(std::move(part));
+  }
+  values_.assign(standin::kOutputs + most, 0.0);
   if (s.interval > 0.0) stepsPerRow_ = static_cast<int>(std::lround(s.interval / s.step));
-  sums_.assign(columns_.size(), 0.0);
-  row_.assign(columns_.size(), 0.0);
+  sums_.assign(width_, 0.0);
+  row_.assign(width_, 0.0);
   std::fputs(csvHeader(s, units).c_str(), csv_);
 }
 
 void IntervalRows::write(double time, const double* values) {
   std::fprintf(csv_, "%.10g", time);
-  for (std::size_t i = 0; i < columns_.size(); ++i) std::fprintf(csv_, ",%.9g", values[i]);
+  for (std::size_t i = 0; i < width_; ++i) std::fprintf(csv_, ",%.9g", values[i]);
   std::fputc('\n', csv_);
   ++rows_;
 }
 
-const double* IntervalRows::gather(const std::array<double, standin::kOutputs>& out,
-                                   const std::vector<double>& extra) {
+bool IntervalRows::gather(std::size_t unit, const std::array<double, standin::kOutputs>& out,
+                          const std::vector<double>& extra) {
   std::copy(out.begin(), out.end(), values_.begin());
   std::copy(extra.begin(), extra.end(), values_.begin() + standin::kOutputs);
-  for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = values_[columns_[i]];
-  return row_.data();
+  const Part& p = parts_[unit];
+  for (std::size_t i = 0; i < p.columns.size(); ++i) row_[p.first + i] = values_[p.columns[i]];
+  return unit + 1 == parts_.size();
 }
 
-void IntervalRows::initial(double time, const std::array<double, standin::kOutputs>& out,
+void IntervalRows::initial(std::size_t unit, double time,
+                           const std::array<double, standin::kOutputs>& out,
                            const std::vector<double>& extra) {
-  write(time, gather(out, extra));
+  if (gather(unit, out, extra)) write(time, row_.data());
 }
 
-void IntervalRows::step(double time, const std::array<double, standin::kOutputs>& out,
+void IntervalRows::step(std::size_t unit, double time,
+                        const std::array<double, standin::kOutputs>& out,
                         const std::vector<double>& extra) {
   lastTime_ = time;
-  const double* row = gather(out, extra);
+  if (!gather(unit, out, extra)) return;
   if (stepsPerRow_ == 1) {  // the step's own values, untouched by arithmetic
-    write(time, row);
+    write(time, row_.data());
     return;
   }
-  for (std::size_t i = 0; i < columns_.size(); ++i) sums_[i] += row[i];
+  for (std::size_t i = 0; i < width_; ++i) sums_[i] += row_[i];
   if (++pending_ == stepsPerRow_) finish();
 }
 
 void IntervalRows::finish() {
   if (pending_ == 0) return;
   // Steps are of equal length: the mean over the time is the mean of the steps.
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
+  for (std::size_t i = 0; i < width_; ++i) {
     row_[i] = sums_[i] / pending_;
     sums_[i] = 0.0;
   }

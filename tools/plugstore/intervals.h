@@ -15,31 +15,41 @@
 
 namespace plugstore::runner {
 
-// "time,name,..." and, with `units`, a second row of units.
+// "time,name,..." and, with `units`, a second row of units. With several
+// units the columns of each come in the units' order, each name prefixed by
+// its unit's: "buffer.port1.heat".
 std::string csvHeader(const Scenario& scenario, bool units = false);
 
+// With several units each unit (0, 1, ... in the scenario's order) gives its
+// values of a row in turn; the row is written with the last unit's.
 class IntervalRows {
  public:
   // Writes the header to `csv`.
   IntervalRows(const Scenario& scenario, std::FILE* csv, bool units);
   // The state at the start, as its own row. `extra` holds the runner's own
   // columns (numbered from 203 in the scenario's outputs).
-  void initial(double time, const std::array<double, standin::kOutputs>& out,
+  void initial(std::size_t unit, double time, const std::array<double, standin::kOutputs>& out,
                const std::vector<double>& extra);
-  void step(double time, const std::array<double, standin::kOutputs>& out,
+  void step(std::size_t unit, double time, const std::array<double, standin::kOutputs>& out,
             const std::vector<double>& extra);
   // Writes the row of an interval that the run ended inside.
   void finish();
   [[nodiscard]] int rows() const { return rows_; }
 
  private:
+  struct Part {
+    std::vector<std::size_t> columns;  // 0-based, in the outputs then the runner's columns
+    std::size_t first = 0;             // its first column in the row
+  };
   void write(double time, const double* values);
-  const double* gather(const std::array<double, standin::kOutputs>& out,
-                       const std::vector<double>& extra);
+  // Puts the unit's values into the row; true once the row is complete.
+  bool gather(std::size_t unit, const std::array<double, standin::kOutputs>& out,
+              const std::vector<double>& extra);
 
   std::FILE* csv_;
-  std::vector<std::size_t> columns_;  // 0-based column numbers
-  std::vector<double> values_;        // the outputs, then the runner's columns
+  std::vector<Part> parts_;     // one per unit
+  std::vector<double> values_;  // the outputs, then the runner's columns, of one unit
+  std::size_t width_ = 0;       // columns of a row, the time left out
   int stepsPerRow_ = 1;
   int pending_ = 0;  // steps added to sums_ since the last row
   double lastTime_ = 0.0;

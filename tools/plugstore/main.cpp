@@ -29,6 +29,7 @@
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/step_notes.h"
 #include "plugstore/summary_json.h"
 #include "plugstore/totals.h"
 #include "standin/protocol.h"
@@ -216,9 +217,18 @@ int main(int argc, char** argv) {
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
+    std::vector<std::string> notes;
+    for (const Scenario* u : storesOf(scenario)) {
+      for (const std::string& n : stepNotes(*u)) {
+        notes.push_back(u->name.empty() ? n : "unit " + u->name + ": " + n);
+      }
+    }
     if (*check) {
-      std::cerr << scenarioPath << ": " << scenario.steps() << " steps, " << scenario.outputs.size()
+      std::cerr << scenarioPath << ": ";
+      if (!scenario.units.empty()) std::cerr << scenario.units.size() << " units, ";
+      std::cerr << scenario.steps() << " steps, " << columnCount(scenario)
                 << " output columns: fine\n";
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
       return 0;
     }
     if (*deck) {
@@ -226,16 +236,19 @@ int main(int argc, char** argv) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
       }
-      if (!scenario.initialProfile.empty()) {
+      for (const Scenario* u : storesOf(scenario)) {
+        if (u->initialProfile.empty()) continue;
         // The host reads the profile from the folder of label 1 as well.
         const fs::path ini = writeStartProfile(
-            scenario.label1,
-            startProfileText(profilePlugs(scenario.initialProfile, scenario.parameters)));
+            u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
         std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
       }
       return 0;
     }
 
+    if (!quiet) {
+      for (const std::string& n : notes) std::cerr << "note: " << n << "\n";
+    }
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
@@ -251,12 +264,15 @@ int main(int argc, char** argv) {
         std::cerr << "nothing written: " << options.csv.string() << " is left as it was\n";
       } else {
         std::cerr << "wrote " << options.csv.string() << " (" << report.csvRows << " rows, "
-                  << scenario.outputs.size() << " outputs"
+                  << columnCount(scenario) << " outputs"
                   << (report.result.steps < scenario.steps() ? ", the steps completed" : "")
                   << ")\n";
-        if (!report.totals.empty()) {
-          std::cerr << "wrote " << report.totals.string() << " (" << report.totalsRows << " "
-                    << periodName(scenario.totals) << " rows)\n";
+        const std::vector<const Scenario*> stores = storesOf(scenario);
+        for (std::size_t i = 0; i < stores.size(); ++i) {
+          const RunReport& r = report.units.empty() ? report : report.units[i];
+          if (r.totals.empty()) continue;
+          std::cerr << "wrote " << r.totals.string() << " (" << r.totalsRows << " "
+                    << periodName(stores[i]->totals) << " rows)\n";
         }
       }
     }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -96,9 +97,132 @@ std::string controlSummary(const Scenario& s, const RunReport& r) {
 
 }  // namespace
 
+namespace {
+
+// One store of a run: its unit of the component, the inputs it gets every
+// step (schedules, other units' outputs, tapping list, controllers), and
+// what it did (messages, energy account, controllers, period totals).
+class StoreRun {
+ public:
+  StoreRun(standin::Component& component, const Scenario& s, std::size_t index, RunReport& report,
+           const fs::path& totalsPath, bool unitRow)
+      : s_(s),
+        index_(index),
+        report_(report),
+        book_(s),
+        unit_(component, s.label1),
+        tally_(report.messages),
+        controllers_(s),
+        tapping_(s),
+        extra_(runnerColumns(s).size()) {
+    report_.account = book_.empty();
+    if (!totalsPath.empty()) {
+      totalsFile_.emplace(totalsPath);
+      totals_.emplace(s, book_, totalsFile_->get(), unitRow);
+      report_.totals = totalsPath;
+    }
+    controllers_.start(s.start, s.start + s.step);
+  }
+
+  standin::Unit& unit() { return unit_; }
+  const Scenario& scenario() const { return s_; }
+  const std::array<double, standin::kOutputs>& lastOutputs() const { return lastOut_; }
+
+  // Messages of the calls up to `time` (h) into the report.
+  void collect(double time) {
+    for (const standin::Message& m : unit_.record().messages) tally_.add(time, m);
+    unit_.record().messages.clear();
+  }
+
+  // The inputs of the step that ends at `time`; `all` are the stores of the
+  // run, whose outputs of the step before feed linked inputs.
+  void inputs(double time, int step, std::array<double, standin::kInputs>& xin,
+              const std::vector<std::unique_ptr<StoreRun>>& all) {
+    collect(time - s_.step);
+    for (std::size_t i = 0; i < xin.size(); ++i) {
+      const InputSource& in = s_.inputs[i];
+      const bool linked = in.link && step > 1;
+      xin[i] =
+          linked ? all[in.link->unit]->lastOutputs()[static_cast<std::size_t>(in.link->output - 1)]
+                 : in.over(time - s_.step, time);
+    }
+    tapping_.before(time - s_.step, time, xin);
+    controllers_.apply(s_.step, xin);
+    lastInputs_ = xin;
+  }
+
+  // The store at rest: the first step's inputs without flows or heat.
+  void initialInputs(std::array<double, standin::kInputs>& xin) const {
+    for (std::size_t i = 0; i < xin.size(); ++i) {
+      const std::string_view name = inputEntry(static_cast<int>(i) + 1).name;
+      const bool drive = name.ends_with(".massFlow") || name.ends_with(".power");
+      xin[i] = drive ? 0.0 : s_.inputs[i].over(s_.start, s_.start + s_.step);
+    }
+  }
+  void initialState(const std::array<double, standin::kOutputs>& out, IntervalRows* rows) {
+    if (rows != nullptr) rows->initial(index_, s_.start, out, extra_);
+  }
+
+  void outputs(double time, int step, const std::array<double, standin::kOutputs>& out,
+               IntervalRows* rows) {
+    collect(time);
+    lastOut_ = out;
+    tapping_.after(time - s_.step, time, out);
+    // The runner's columns show the step just run, before the controllers
+    // decide the next one.
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < controllers_.size(); ++i) extra_[column++] = controllers_.column(i);
+    if (tapping_.used()) {
+      for (std::size_t i = 0; i < 3; ++i) extra_[column++] = tapping_.column(i);
+    }
+    if (step < s_.steps()) controllers_.decide(time, time + s_.step, lastInputs_, out);
+    report_.lastTime = time;
+    book_.add(report_.account, out, lastInputs_, s_.step, time);
+    if (rows != nullptr) rows->step(index_, time, out, extra_);
+    if (totals_) totals_->step(time, s_.step, out, lastInputs_);
+  }
+
+  void finish(double time, bool completedSteps) {
+    collect(time);
+    report_.controllers = controllers_.figures();
+    report_.tapping = tapping_.figures();
+    for (const standin::BadParameter& b : unit_.record().badParameters) {
+      report_.badParameters.push_back({b.number, b.severity, b.text});
+    }
+    if (totals_ && completedSteps) {
+      totals_->finish();
+      report_.totalsRows = totals_->rows();
+      totalsFile_->commit();
+    }
+    if (!completedSteps) report_.totals.clear();
+  }
+
+ private:
+  const Scenario& s_;
+  std::size_t index_;
+  RunReport& report_;
+  const AccountBook book_;
+  standin::LibraryUnit unit_;
+  MessageTally tally_;
+  Controllers controllers_;
+  Tapping tapping_;
+  std::array<double, standin::kInputs> lastInputs_{};
+  std::array<double, standin::kOutputs> lastOut_{};
+  std::vector<double> extra_;
+  std::optional<AtomicFile> totalsFile_;
+  std::optional<PeriodTotals> totals_;
+};
+
+}  // namespace
+
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
   standin::Component component(options.library);
   if (!component.loaded()) throw std::runtime_error(component.error());
+
+  const std::vector<const Scenario*> stores = storesOf(s);
+  RunReport report;
+  report.lastTime = s.start;
+  if (!s.units.empty()) report.units.resize(s.units.size());
 
   // Rows go to temporary files that take the final names at the end: a run
   // stopped early keeps its completed rows, one that fails at the start
@@ -109,151 +233,102 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     csvFile.emplace(options.csv);
     rows.emplace(s, csvFile->get(), options.units);
   }
-  const AccountBook book(s);
-  std::optional<AtomicFile> totalsFile;
-  std::optional<PeriodTotals> totals;
-  fs::path totalsPath;
-  if (!options.csv.empty() && s.totals != Period::none) {
-    totalsPath = options.csv.parent_path() /
-                 (options.csv.stem().string() + "-" + periodName(s.totals) + ".csv");
-    totalsFile.emplace(totalsPath);
-    totals.emplace(s, book, totalsFile->get(), options.units);
-  }
-
-  if (!s.initialProfile.empty()) {
-    writeStartProfile(s.label1, startProfileText(profilePlugs(s.initialProfile, s.parameters)));
+  for (const Scenario* u : stores) {
+    if (u->initialProfile.empty()) continue;
+    writeStartProfile(u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
   }
 
   standin::Kernel& k = standin::kernel();
   k.clearRecord();
   k.echo = false;
 
-  standin::RunConfig cfg;
-  cfg.start = s.start;
-  cfg.stop = s.stop;
-  cfg.step = s.step;
-  cfg.iterations = s.iterations;
-  cfg.unit = s.unit;
-  cfg.label1 = s.label1;
-  cfg.parameters = s.parameters;
-
-  RunReport report;
-  report.lastTime = s.start;
-  report.account = book.empty();
-
-  // The kernel's record is emptied once counted, so that it stays small.
-  MessageTally tally(report.messages);
-  auto collect = [&](double time) {
-    for (const standin::Message& m : k.messages) tally.add(time, m);
-    k.messages.clear();
-  };
+  std::vector<std::unique_ptr<StoreRun>> runs;
+  std::vector<standin::DeckUnit> deck;
+  for (std::size_t i = 0; i < stores.size(); ++i) {
+    const Scenario& u = *stores[i];
+    fs::path totalsPath;
+    if (!options.csv.empty() && u.totals != Period::none) {
+      // dhw.csv -> dhw-monthly.csv, or dhw-buffer-monthly.csv for the unit buffer
+      totalsPath = options.csv.parent_path() /
+                   (options.csv.stem().string() + (u.name.empty() ? "" : "-" + u.name) + "-" +
+                    periodName(u.totals) + ".csv");
+    }
+    RunReport& own = s.units.empty() ? report : report.units[i];
+    runs.push_back(std::make_unique<StoreRun>(component, u, i, own, totalsPath, options.units));
+    deck.push_back({&runs.back()->unit(), u.unit, u.parameters, {}});
+  }
 
   const auto began = Clock::now();
   auto lastPrint = began;
   bool printed = false;
   const bool tty = isatty(fileno(stderr)) != 0;
   const int steps = s.steps();
+  IntervalRows* const out = rows ? &*rows : nullptr;
 
-  Controllers controllers(s);
-  Tapping tapping(s);
-  controllers.start(s.start, s.start + s.step);
-  std::array<double, standin::kInputs> lastInputs{};
-  std::vector<double> extra(runnerColumns(s).size());
-
-  standin::RunHooks hooks;
-  hooks.inputs = [&](double time, int, std::array<double, standin::kInputs>& xin) {
-    collect(time - s.step);
-    for (std::size_t i = 0; i < xin.size(); ++i) xin[i] = s.inputs[i].over(time - s.step, time);
-    tapping.before(time - s.step, time, xin);
-    controllers.apply(s.step, xin);
-    lastInputs = xin;
-  };
-  if (s.initialRow && rows) {
-    // The store at rest: the first step's inputs without flows or heat.
-    for (std::size_t i = 0; i < hooks.initialInputs.size(); ++i) {
-      const std::string_view name = inputEntry(static_cast<int>(i) + 1).name;
-      const bool drive = name.ends_with(".massFlow") || name.ends_with(".power");
-      hooks.initialInputs[i] = drive ? 0.0 : s.inputs[i].over(s.start, s.start + s.step);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    StoreRun& run = *runs[i];
+    standin::RunHooks& hooks = deck[i].hooks;
+    hooks.inputs = [&run, &runs](double time, int step, std::array<double, standin::kInputs>& xin) {
+      run.inputs(time, step, xin, runs);
+    };
+    if (s.initialRow && rows) {
+      run.initialInputs(hooks.initialInputs);
+      hooks.initialState = [&run, out](const std::array<double, standin::kOutputs>& o) {
+        run.initialState(o, out);
+      };
     }
-    hooks.initialState = [&](const std::array<double, standin::kOutputs>& out) {
-      rows->initial(s.start, out, extra);
+    hooks.outputs = [&, i](double time, int step, const std::array<double, standin::kOutputs>& o) {
+      runs[i]->outputs(time, step, o, out);
+      k.messages.clear();  // each unit's record has its own
+      report.lastTime = time;
+      if (!options.progress || i + 1 < runs.size()) return;
+      const auto now = Clock::now();
+      const double elapsed = std::chrono::duration<double>(now - began).count();
+      const double sincePrint = std::chrono::duration<double>(now - lastPrint).count();
+      if (elapsed < 1.0 || sincePrint < (tty ? 0.2 : 5.0)) return;
+      lastPrint = now;
+      printed = true;
+      std::fprintf(stderr, "%s  %s h of %s h (%d%%), %s simulated h/s%s", tty ? "\r" : "",
+                   fixed(time, 2).c_str(), fixed(s.stop, 2).c_str(),
+                   100 * step / std::max(1, steps), general((time - s.start) / elapsed).c_str(),
+                   tty ? "   " : "\n");
+      std::fflush(stderr);
     };
   }
-  hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
-    collect(time);
-    tapping.after(time - s.step, time, out);
-    // The runner's columns show the step just run, before the controllers
-    // decide the next one.
-    std::size_t column = 0;
-    for (std::size_t i = 0; i < controllers.size(); ++i) extra[column++] = controllers.column(i);
-    if (tapping.used()) {
-      for (std::size_t i = 0; i < 3; ++i) extra[column++] = tapping.column(i);
-    }
-    if (step < steps) controllers.decide(time, time + s.step, lastInputs, out);
-    report.lastTime = time;
-    book.add(report.account, out, lastInputs, s.step, time);
-    if (rows) rows->step(time, out, extra);
-    if (totals) totals->step(time, s.step, out, lastInputs);
-    if (!options.progress) return;
-    const auto now = Clock::now();
-    const double elapsed = std::chrono::duration<double>(now - began).count();
-    const double sincePrint = std::chrono::duration<double>(now - lastPrint).count();
-    if (elapsed < 1.0 || sincePrint < (tty ? 0.2 : 5.0)) return;
-    lastPrint = now;
-    printed = true;
-    std::fprintf(stderr, "%s  %s h of %s h (%d%%), %s simulated h/s%s", tty ? "\r" : "",
-                 fixed(time, 2).c_str(), fixed(s.stop, 2).c_str(), 100 * step / std::max(1, steps),
-                 general((time - s.start) / elapsed).c_str(), tty ? "   " : "\n");
-    std::fflush(stderr);
-  };
-
   if (options.stopSignal) {
-    hooks.stop = [&]() {
+    deck.front().hooks.stop = [&]() {
       report.stopSignal = options.stopSignal();
       return report.stopSignal != 0;
     };
   }
 
-  report.result = standin::runSimulation(component, cfg, hooks);
+  report.result = standin::runDeck(deck, {s.start, s.stop, s.step, s.iterations});
   // A fatal stop ends the step it happened in before its outputs are seen.
   const bool cutShort = report.result.fatal && report.result.steps < steps;
-  collect(cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime);
+  const double end = cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime;
+  for (auto& run : runs) run->finish(end, report.result.steps > 0);
+  for (std::size_t i = 0; i < report.units.size(); ++i) {
+    report.units[i].name = s.units[i].name;
+    report.units[i].result = report.result;
+    report.units[i].lastTime = report.lastTime;
+  }
   report.wallSeconds = std::chrono::duration<double>(Clock::now() - began).count();
   if (printed && tty) std::fputs("\n", stderr);
-  report.controllers = controllers.figures();
-  report.tapping = tapping.figures();
-  for (const standin::BadParameter& b : k.badParameters) {
-    report.badParameters.push_back({b.number, b.severity, b.text});
+  if (report.result.steps > 0 && rows) {
+    rows->finish();
+    report.csvRows = rows->rows();
+    csvFile->commit();
+    report.csvWritten = true;
   }
-  if (report.result.steps > 0) {
-    if (rows) {
-      rows->finish();
-      report.csvRows = rows->rows();
-      csvFile->commit();
-      report.csvWritten = true;
-    }
-    if (totals) {
-      totals->finish();
-      report.totalsRows = totals->rows();
-      report.totals = totalsPath;
-      totalsFile->commit();
-    }
-  }
+  for (RunReport& u : report.units) u.csvRows = report.csvRows;
   return report;
 }
 
-std::string summaryText(const Scenario& s, const RunReport& r) {
-  std::string o;
-  const double simulated = r.lastTime - s.start;
-  o += "plugstore: " + std::to_string(r.result.steps) + " of " + std::to_string(s.steps()) +
-       " steps of " + formatNumber(s.step) + " h (" + formatNumber(s.start) + " ... " +
-       formatNumber(s.stop) + " h, " + std::to_string(s.iterations) + " iteration" +
-       (s.iterations == 1 ? "" : "s") + " each) in " + fixed(r.wallSeconds, 3) + " s";
-  if (r.wallSeconds > 0.0 && simulated > 0.0) {
-    o += ", " + general(simulated / r.wallSeconds) + " simulated h/s";
-  }
-  o += "\n";
+namespace {
 
+// Messages, bad parameters, energy account and control of one store.
+std::string storeSummary(const Scenario& s, const RunReport& r) {
+  std::string o;
   // Messages by severity, then each distinct message once with its count.
   std::map<std::string, int> bySeverity;
   for (const MessageCount& m : r.messages) bySeverity[m.severity] += m.count;
@@ -327,6 +402,31 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
        hours(a.maxAbsBalanceTime) + " h\n";
 
   o += controlSummary(s, r);
+  return o;
+}
+
+}  // namespace
+
+std::string summaryText(const Scenario& s, const RunReport& r) {
+  std::string o;
+  const double simulated = r.lastTime - s.start;
+  o += "plugstore: " + std::to_string(r.result.steps) + " of " + std::to_string(s.steps()) +
+       " steps of " + formatNumber(s.step) + " h (" + formatNumber(s.start) + " ... " +
+       formatNumber(s.stop) + " h, " + std::to_string(s.iterations) + " iteration" +
+       (s.iterations == 1 ? "" : "s") + " each) in " + fixed(r.wallSeconds, 3) + " s";
+  if (r.wallSeconds > 0.0 && simulated > 0.0) {
+    o += ", " + general(simulated / r.wallSeconds) + " simulated h/s";
+  }
+  o += "\n";
+  if (s.units.empty()) {
+    o += storeSummary(s, r);
+  } else {
+    for (std::size_t i = 0; i < s.units.size() && i < r.units.size(); ++i) {
+      o += "unit " + s.units[i].name + " (" + std::to_string(s.units[i].unit) + "):\n";
+      o += storeSummary(s.units[i], r.units[i]);
+    }
+  }
+  if (r.result.steps == 0) return o;
 
   if (r.result.fatal) {
     o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +
@@ -342,6 +442,7 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
 int RunReport::warnings() const {
   int n = 0;
   for (const MessageCount& m : messages) n += m.warning() ? m.count : 0;
+  for (const RunReport& u : units) n += u.warnings();
   return n;
 }
 
@@ -353,12 +454,15 @@ Verdict judge(const RunReport& r, bool allowWarnings) {
     why = std::to_string(warned) + " warning" + (warned == 1 ? "" : "s") +
           " from the component (--allow-warnings accepts them)";
   }
-  if (!r.account.closes()) {
+  auto account = [&why](const EnergyAccount& a, const std::string& whose) {
+    if (a.closes()) return;
     if (!why.empty()) why += "; ";
-    why += "the energy account leaves " + general(r.account.residual()) +
-           " kWh unexplained, more than 1e-6 of its largest term (" +
-           general(r.account.largestTerm()) + " kWh)";
-  }
+    why += "the energy account" + whose + " leaves " + general(a.residual()) +
+           " kWh unexplained, more than 1e-6 of its largest term (" + general(a.largestTerm()) +
+           " kWh)";
+  };
+  if (r.units.empty()) account(r.account, "");
+  for (const RunReport& u : r.units) account(u.account, " of unit " + u.name);
   if (why.empty()) return {};
   return {kNotTrustworthy, "plugstore: completed, results not trustworthy: " + why};
 }

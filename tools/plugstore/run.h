@@ -45,6 +45,9 @@ struct BadParameterReport {
   std::string text;
 };
 
+// With several units the report of the run holds the time, the steps, the
+// CSV and the signal, and `units` one report each for the rest: messages,
+// bad parameters, energy account, controllers, tapping list, period totals.
 struct RunReport {
   standin::RunResult result;
   double wallSeconds = 0.0;
@@ -59,12 +62,14 @@ struct RunReport {
   int csvRows = 0;
   std::filesystem::path totals;  // the period totals beside the CSV: dhw.csv -> dhw-monthly.csv
   int totalsRows = 0;
+  std::vector<RunReport> units;  // with several units, in the scenario's order
+  std::string name;              // of one of several units
   // 0 done; 1 stopped by a fatal message or a rejected parameter; 128 + the
   // signal number for a run ended by a signal.
   [[nodiscard]] int exitStatus() const {
     return stopSignal != 0 ? 128 + stopSignal : result.exitStatus;
   }
-  [[nodiscard]] int warnings() const;
+  [[nodiscard]] int warnings() const;  // of all units
 };
 
 // Whether a completed run can be trusted: status 3 when the component warned

@@ -12,6 +12,7 @@
 #include <map>
 #include <sstream>
 
+#include "host/unit_stores.h"
 #include "plugstore/checks.h"
 #include "plugstore/deck.h"
 #include "plugstore/defaults.h"
@@ -60,6 +61,19 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
     }
   }
   return names;
+}
+
+std::vector<const Scenario*> storesOf(const Scenario& s) {
+  std::vector<const Scenario*> stores;
+  for (const Scenario& u : s.units) stores.push_back(&u);
+  if (stores.empty()) stores.push_back(&s);
+  return stores;
+}
+
+std::size_t columnCount(const Scenario& s) {
+  std::size_t n = 0;
+  for (const Scenario* u : storesOf(s)) n += u->outputs.size();
+  return n;
 }
 
 std::string columnName(const Scenario& s, int column) {
@@ -229,9 +243,20 @@ class Parser {
     std::string name;
     toml::table value;  // the value at key "v"
     Place place;
+    std::string unit;  // the [[unit]] it is for; empty with one store
   };
 
+  Scenario blank() const;
+  void unitBody(const toml::table& root, Scenario& s, bool checks,
+                const std::vector<Override>& overrides);
+  static std::vector<std::string> readUnitNames(const toml::table& root);
+  void units(const toml::node& n, Scenario& s, bool checks, const std::vector<Override>& overrides);
+  void links(Scenario& s);
+  InputSource linkedInput(const toml::table& t, const std::string& name);
+
   void simulation(const toml::table& t, Scenario& s);
+  void unitNumber(const toml::node& n, Scenario& s) const;
+  void labelFolder(const toml::node& n, Scenario& s) const;
   void parameters(const toml::table& t, Scenario& s);
   void setParameter(Scenario& s, const std::string& name, const toml::node& node,
                     const Place& where);
@@ -250,7 +275,8 @@ class Parser {
                 InputSource source);
   std::shared_ptr<const Schedule> inlineSchedule(const toml::table& t, const std::string& name,
                                                  std::string& origin);
-  std::vector<Override> readOverrides(const std::vector<std::string>& overrides, toml::table& root);
+  std::vector<Override> readOverrides(const std::vector<std::string>& overrides, toml::table& root,
+                                      const std::vector<std::string>& unitNames);
   void check(Scenario& s);
   void checkControl(const Scenario& s, std::vector<Diagnostic>& found) const;
 
@@ -258,6 +284,7 @@ class Parser {
   fs::path folder_;
   std::vector<Found> found_;
   bool allColumns_ = true;
+  bool several_ = false;  // the scenario has [[unit]] tables
 };
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
@@ -354,10 +381,39 @@ CsvTable readCsv(const fs::path& path, const Place& from) {
 // ---------------------------------------------------------------- sections
 
 Scenario Parser::run(toml::table root, bool checks, const std::vector<std::string>& overrideTexts) {
-  const std::vector<Override> overrides = readOverrides(overrideTexts, root);
-  onlyKeys(root, "the scenario",
-           {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
-            "tapping", "outputs", "names"});
+  const bool several = root.contains("unit");
+  several_ = several;
+  std::vector<std::string> unitNames;
+  if (several) unitNames = readUnitNames(root);
+  const std::vector<Override> overrides = readOverrides(overrideTexts, root, unitNames);
+  if (several) {
+    onlyKeys(root, "a scenario with [[unit]] tables",
+             {"title", "description", "simulation", "unit"});
+  } else {
+    onlyKeys(root, "the scenario",
+             {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
+              "tapping", "outputs", "names"});
+  }
+  Scenario s = blank();
+  if (const toml::node* n = root.get("title")) {
+    attempt(n->source(), [&] { s.title = string(*n, "title"); });
+  }
+  if (const toml::node* n = root.get("description")) {
+    attempt(n->source(), [&] { s.description = string(*n, "description"); });
+  }
+  if (const toml::node* n = root.get("simulation")) {
+    attempt(n->source(), [&] { simulation(table(*n, "[simulation]"), s); });
+  }
+  if (several) {
+    units(*root.get("unit"), s, checks, overrides);
+  } else {
+    unitBody(root, s, checks, overrides);
+  }
+  throwFound();
+  return s;
+}
+
+Scenario Parser::blank() const {
   Scenario s;
   s.file = file_;
   s.label1 = folder_.string();
@@ -370,15 +426,17 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   }
   for (Place& p : s.parameterPlace) p = {file_, 0, 0};
   for (int n = 1; n <= kNumOutputs; ++n) s.outputs.push_back(n);
+  return s;
+}
 
-  if (const toml::node* n = root.get("title")) {
-    attempt(n->source(), [&] { s.title = string(*n, "title"); });
-  }
-  if (const toml::node* n = root.get("description")) {
-    attempt(n->source(), [&] { s.description = string(*n, "description"); });
-  }
-  if (const toml::node* n = root.get("simulation")) {
-    attempt(n->source(), [&] { simulation(table(*n, "[simulation]"), s); });
+// The store of one unit: from the scenario's root, or from a [[unit]] table.
+void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
+                      const std::vector<Override>& allOverrides) {
+  // Settings of the command line for this unit; their values keep where
+  // they were typed, which a copy of a TOML node would lose.
+  std::vector<const Override*> overrides;
+  for (const Override& o : allOverrides) {
+    if (o.unit == s.name) overrides.push_back(&o);
   }
   if (s.label1.size() > 300) {
     record(
@@ -388,9 +446,9 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   if (const toml::node* n = root.get("parameters")) {
     attempt(n->source(), [&] { parameters(table(*n, "[parameters]"), s); });
   }
-  for (const Override& o : overrides) {
-    if (findInput(o.name) != nullptr) continue;
-    attempt({}, [&] { setParameter(s, o.name, *o.value.get("v"), o.place); });
+  for (const Override* o : overrides) {
+    if (findInput(o->name) != nullptr) continue;
+    attempt({}, [&] { setParameter(s, o->name, *o->value.get("v"), o->place); });
   }
   if (!s.initialProfile.empty()) {
     // The profile reaches the component through its start-profile file.
@@ -406,20 +464,22 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
     attempt(n->source(), [&] { inputs(table(*n, "[inputs]"), s); });
   }
   if (const toml::node* n = root.get("series")) series(*n, s);
-  for (const Override& o : overrides) {
-    const CatalogEntry* e = findInput(o.name);
+  const auto x = defaultInputs();
+  for (const Override* o : overrides) {
+    const CatalogEntry* e = findInput(o->name);
     if (e == nullptr) continue;
     // The command line replaces what the file gives.
     InputSource& slot = s.inputs[static_cast<std::size_t>(e->number - 1)];
     slot = InputSource{};
     slot.constant = x[static_cast<std::size_t>(e->number - 1)];
-    const toml::node& value = *o.value.get("v");
-    attempt({}, [&] { inputValue(s, o.name, value, value.source()); });
+    const toml::node& value = *o->value.get("v");
+    attempt({}, [&] { inputValue(s, o->name, value, value.source()); });
   }
   if (const toml::node* n = root.get("controller")) controllers(*n, s);
   if (const toml::node* n = root.get("tapping")) {
     attempt(n->source(), [&] { tapping(table(*n, "[tapping]"), s); });
   }
+  allColumns_ = true;
   if (const toml::node* n = root.get("outputs")) {
     attempt(n->source(), [&] { outputs(table(*n, "[outputs]"), s); });
   }
@@ -433,12 +493,96 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
     }
   }
   if (checks) check(s);
-  throwFound();
-  return s;
+}
+
+// The names of the [[unit]] tables, read first so that -D settings and links
+// can name them.
+std::vector<std::string> Parser::readUnitNames(const toml::table& root) {
+  std::vector<std::string> names;
+  const toml::array* list = root.get("unit")->as_array();
+  if (list == nullptr || !list->is_array_of_tables()) return names;
+  for (const toml::node& item : *list) {
+    const toml::node* n = item.as_table()->get("name");
+    names.push_back(n != nullptr && n->is_string() ? *n->value<std::string>() : std::string());
+  }
+  return names;
+}
+
+void Parser::units(const toml::node& n, Scenario& s, bool checks,
+                   const std::vector<Override>& overrides) {
+  const toml::array* list = n.as_array();
+  if (list == nullptr || !list->is_array_of_tables() || list->empty()) {
+    fail(n.source(), "units must be written as [[unit]] tables");
+  }
+  if (list->size() > static_cast<std::size_t>(kMaxUnits)) {
+    fail(n.source(), "a scenario holds at most " + std::to_string(kMaxUnits) +
+                         " units, as one component library serves");
+  }
+  for (const toml::node& item : *list) {
+    const toml::table& t = *item.as_table();
+    Scenario u = blank();
+    u.title = s.title;
+    u.start = s.start;
+    u.stop = s.stop;
+    u.step = s.step;
+    u.iterations = s.iterations;
+    u.unit = s.unit + static_cast<int>(s.units.size());  // numbered on from the first
+    u.label1 = s.label1;
+    onlyKeys(t, "[[unit]]",
+             {"name", "unit", "label1", "parameters", "inputs", "series", "controller", "tapping",
+              "outputs", "names"});
+    attempt(t.source(), [&] {
+      const toml::node* name = t.get("name");
+      if (name == nullptr) fail(t.source(), "[[unit]] needs 'name', which prefixes its columns");
+      u.name = string(*name, "name");
+      const bool plain = !u.name.empty() && std::all_of(u.name.begin(), u.name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-';
+      });
+      if (!plain) fail(name->source(), "a unit name is letters, digits, '_' and '-' only");
+      for (const Scenario& other : s.units) {
+        if (other.name == u.name) fail(name->source(), "two units are named " + u.name);
+      }
+    });
+    // The number and label 1 of the unit, as [simulation] gives them for one.
+    if (const toml::node* v = t.get("unit")) attempt(v->source(), [&] { unitNumber(*v, u); });
+    if (const toml::node* v = t.get("label1")) attempt(v->source(), [&] { labelFolder(*v, u); });
+    for (const Scenario& other : s.units) {
+      if (other.unit == u.unit) {
+        record({place(t.source()), "units " + other.name + " and " + u.name + " have one number, " +
+                                       std::to_string(u.unit)},
+               place(t.source()));
+      }
+    }
+    unitBody(t, u, checks, overrides);
+    s.units.push_back(std::move(u));
+  }
+  links(s);
+  // One CSV holds the rows of all units.
+  const Scenario& first = s.units.front();
+  s.interval = first.interval;
+  s.initialRow = first.initialRow;
+  for (const Scenario& u : s.units) {
+    if (u.interval != first.interval || u.initialRow != first.initialRow) {
+      record({place(n.source()), "units " + first.name + " and " + u.name +
+                                     " write one CSV: give them the same interval and initialRow"},
+             place(n.source()));
+    }
+    // Each writes its start profile into the folder of its label 1.
+    for (const Scenario& v : s.units) {
+      if (&v == &u) break;
+      if (!u.initialProfile.empty() && !v.initialProfile.empty() && u.label1 == v.label1) {
+        record({u.initialProfilePlace, "units " + v.name + " and " + u.name +
+                                           " have initial profiles and one label1 folder: give "
+                                           "each its own label1"},
+               u.initialProfilePlace);
+      }
+    }
+  }
 }
 
 std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::string>& texts,
-                                                    toml::table& root) {
+                                                    toml::table& root,
+                                                    const std::vector<std::string>& unitNames) {
   const std::initializer_list<std::string_view> kSimulationKeys = {"start",      "stop", "step",
                                                                    "iterations", "unit", "label1"};
   std::vector<Override> found;
@@ -446,7 +590,20 @@ std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::strin
     const std::string source = "-D " + text;
     const Place where{source, 0, 0};
     const std::size_t eq = text.find('=');
-    const std::string name = eq == std::string::npos ? "" : trimmed(text.substr(0, eq));
+    std::string name = eq == std::string::npos ? "" : trimmed(text.substr(0, eq));
+    // With several units a setting names its unit first: buffer.store.volume.
+    std::string unit;
+    for (const std::string& u : unitNames) {
+      if (!u.empty() && name.starts_with(u + ".")) {
+        unit = u;
+        name = name.substr(u.size() + 1);
+      }
+    }
+    if (!unitNames.empty() && unit.empty() && !name.starts_with("simulation.") && !name.empty()) {
+      record({where, "name the unit first, as in -D " + unitNames.front() + "." + name + "=..."},
+             where);
+      continue;
+    }
     if (name.empty()) {
       record({where, "-D takes name=value, as in -D store.volume=0.4"}, where);
       continue;
@@ -485,7 +642,7 @@ std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::strin
     }
     if (name == "store.initialProfile" || findParameter(name) != nullptr ||
         findInput(name) != nullptr) {
-      found.push_back({name, std::move(doc), where});
+      found.push_back({name, std::move(doc), where, unit});
       continue;
     }
     const std::string_view parameter = nearestName(parameterCatalog(), name);
@@ -535,23 +692,27 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
     if (it < 1 || it > 1000) fail(n.source(), "iterations must be 1 ... 1000");
     s.iterations = static_cast<int>(it);
   });
-  key("unit", [&](const toml::node& n) {
-    const long unit = integer(n, "unit");
-    if (unit < 1 || unit > 999) fail(n.source(), "unit must be 1 ... 999");
-    s.unit = static_cast<int>(unit);
-  });
-  key("label1", [&](const toml::node& n) {
-    // From the command line a relative folder is taken from the current one.
-    const std::string text = string(n, "label1");
-    const bool typed = place(n.source()).file != file_;
-    const fs::path folder = typed ? fs::absolute(text).lexically_normal() : resolve(text);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-      fail(n.source(), "label1: the folder " + folder.string() + " does not exist");
-    }
-    s.label1 = folder.string();
-    while (s.label1.size() > 1 && s.label1.back() == '/') s.label1.pop_back();
-  });
+  key("unit", [&](const toml::node& n) { unitNumber(n, s); });
+  key("label1", [&](const toml::node& n) { labelFolder(n, s); });
+}
+
+void Parser::unitNumber(const toml::node& n, Scenario& s) const {
+  const long unit = integer(n, "unit");
+  if (unit < 1 || unit > 999) fail(n.source(), "unit must be 1 ... 999");
+  s.unit = static_cast<int>(unit);
+}
+
+void Parser::labelFolder(const toml::node& n, Scenario& s) const {
+  // From the command line a relative folder is taken from the current one.
+  const std::string text = string(n, "label1");
+  const bool typed = place(n.source()).file != file_;
+  const fs::path folder = typed ? fs::absolute(text).lexically_normal() : resolve(text);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    fail(n.source(), "label1: the folder " + folder.string() + " does not exist");
+  }
+  s.label1 = folder.string();
+  while (s.label1.size() > 1 && s.label1.back() == '/') s.label1.pop_back();
 }
 
 void Parser::parameters(const toml::table& t, Scenario& s) {
@@ -702,13 +863,67 @@ void Parser::inputValue(Scenario& s, const std::string& name, const toml::node& 
                         const toml::source_region& where) {
   if (findInput(name) == nullptr) fail(where, unknownNameMessage("input", name));
   InputSource src;
-  if (const toml::table* st = node.as_table()) {
+  const toml::table* st = node.as_table();
+  if (st != nullptr && st->contains("from")) {
+    src = linkedInput(*st, name);
+  } else if (st != nullptr) {
     src.schedule = inlineSchedule(*st, name, src.origin);
   } else {
     src.constant = number(node, name);
     src.origin = "constant";
   }
   setInput(s, name, where, std::move(src));
+}
+
+// { from = "UNIT.OUTPUT", initial = value }: an output of another unit.
+InputSource Parser::linkedInput(const toml::table& t, const std::string& name) {
+  onlyKeys(t, name, {"from", "initial"});
+  if (!several_) {
+    fail(t.source(), name +
+                         ": 'from' takes an output of another [[unit]], and this scenario has "
+                         "one store");
+  }
+  const toml::node& from = *t.get("from");
+  const std::string text = string(from, "from");
+  const std::size_t dot = text.find('.');
+  if (dot == std::string::npos) {
+    fail(from.source(), "from names a unit and its output, as in \"dhw.port2.outletTemperature\"");
+  }
+  InputSource src;
+  src.link = Link{text.substr(0, dot), 0, 0};
+  const std::string output = text.substr(dot + 1);
+  const CatalogEntry* e = findOutput(output);
+  if (e == nullptr) fail(from.source(), unknownNameMessage("output", output));
+  src.link->output = e->number;
+  src.constant = defaultInputs()[static_cast<std::size_t>(inputNumber(name) - 1)];
+  if (const toml::node* n = t.get("initial")) src.constant = number(*n, "initial");
+  src.origin = "from " + text;
+  src.linkPlace = place(from.source());
+  return src;
+}
+
+// Links name their units by name: each must be another unit of the scenario.
+void Parser::links(Scenario& s) {
+  for (std::size_t i = 0; i < s.units.size(); ++i) {
+    for (InputSource& in : s.units[i].inputs) {
+      if (!in.link) continue;
+      const auto it = std::find_if(s.units.begin(), s.units.end(),
+                                   [&](const Scenario& u) { return u.name == in.link->unitName; });
+      std::string why;
+      if (it == s.units.end()) {
+        std::string known;
+        for (const Scenario& u : s.units) known += (known.empty() ? "" : ", ") + u.name;
+        why = "no unit is named " + in.link->unitName + " (units: " + known + ")";
+      } else if (static_cast<std::size_t>(it - s.units.begin()) == i) {
+        why = "a unit cannot take its own output as an input";
+      }
+      if (!why.empty()) {
+        record({in.linkPlace, why}, in.linkPlace);
+        continue;
+      }
+      in.link->unit = static_cast<std::size_t>(it - s.units.begin());
+    }
+  }
 }
 
 void Parser::series(const toml::node& n, Scenario& s) {

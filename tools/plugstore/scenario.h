@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,12 +44,24 @@ class ScenarioError : public std::runtime_error {
 
 std::string formatDiagnostic(const Diagnostic& d);
 
-// The source of one input: a constant or a schedule.
+// An output of another unit of the scenario feeding an input: the value the
+// output had after the last iterative call of the step before, as a host
+// passes values between units.
+struct Link {
+  std::string unitName;
+  std::size_t unit = 0;  // index in Scenario::units
+  int output = 0;        // 1-based
+};
+
+// The source of one input: a constant, a schedule or another unit's output
+// (then `constant` is its value in the first step).
 struct InputSource {
   double constant = 0.0;
   std::shared_ptr<const Schedule> schedule;  // null for a constant
-  std::string origin;                        // "default", "constant", "daily", "file.csv:column"
-  Place place;                               // where the scenario sets it; line 0 = default
+  std::optional<Link> link;
+  std::string origin;  // "default", "constant", "daily", "file.csv:column", "from UNIT.OUTPUT"
+  Place place;         // where the scenario sets it; line 0 = default
+  Place linkPlace;     // where the linked unit is named
   [[nodiscard]] bool given() const { return !origin.empty() && origin != "default"; }
   // The input over the time step (a, b] (hours).
   [[nodiscard]] double over(double a, double b) const {
@@ -110,6 +123,13 @@ struct TappingSpec {
 enum class Period { none, daily, monthly, yearly };
 
 struct Scenario {
+  // With several units: each unit a Scenario of its own (its name, number,
+  // label 1, parameters, inputs, outputs, controllers, tapping list), the
+  // time grid and title copied from the whole. Empty for a scenario of one
+  // store, which is itself the unit.
+  std::vector<Scenario> units;
+  std::string name;  // of a unit: prefixes its CSV columns ("buffer.port1.heat")
+
   std::filesystem::path file;
   std::string title;
   std::string description;
@@ -140,6 +160,13 @@ struct Scenario {
 
   [[nodiscard]] int steps() const;
 };
+
+// The stores of a scenario: its units, or the scenario itself when it has one
+// store.
+std::vector<const Scenario*> storesOf(const Scenario& s);
+
+// The CSV columns of all its stores.
+std::size_t columnCount(const Scenario& s);
 
 // The runner's own columns: "control.NAME" for each controller (1 while on),
 // then "tapping.asked", "tapping.useful" (kW) and "tapping.temperature"

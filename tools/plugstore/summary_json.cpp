@@ -8,22 +8,11 @@
 
 namespace plugstore::runner {
 
-std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& verdict) {
-  toml::table run{{"scenario", s.file.string()},
-                  {"title", s.title},
-                  {"start", s.start},
-                  {"stop", s.stop},
-                  {"step", s.step},
-                  {"iterations", s.iterations},
-                  {"stepsPlanned", s.steps()},
-                  {"stepsDone", r.result.steps},
-                  {"lastTime", r.lastTime},
-                  {"wallTime", r.wallSeconds},
-                  {"exitStatus", verdict.status},
-                  {"verdict", verdict.reason},
-                  {"fatal", r.result.fatal},
-                  {"warnings", r.warnings()}};
+namespace {
 
+// Messages, bad parameters, energy account, control and totals of one store.
+toml::table storeJson(const Scenario& s, const RunReport& r) {
+  toml::table own;
   toml::array messages;
   for (const MessageCount& m : r.messages) {
     messages.push_back(toml::table{{"severity", m.severity},
@@ -32,7 +21,7 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                    {"first", m.first},
                                    {"last", m.last}});
   }
-  run.insert("messages", std::move(messages));
+  own.insert("messages", std::move(messages));
 
   toml::array bad;
   for (const BadParameterReport& b : r.badParameters) {
@@ -42,7 +31,7 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                               {"severity", b.severity},
                               {"text", b.text}});
   }
-  run.insert("badParameters", std::move(bad));
+  own.insert("badParameters", std::move(bad));
 
   const EnergyAccount& a = r.account;
   toml::array flows;
@@ -59,9 +48,9 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                       {"largestBalance", a.maxAbsBalance},
                       {"largestBalanceTime", a.maxAbsBalanceTime}};
   if (findOutput("balance.limitHeat") != nullptr) account.insert("temperatureLimit", a.limitHeat);
-  run.insert("account", std::move(account));
-  run.insert("csvRows", r.csvRows);
-  run.insert("totalsRows", r.totalsRows);
+  own.insert("account", std::move(account));
+  own.insert("csvRows", r.csvRows);
+  own.insert("totalsRows", r.totalsRows);
 
   toml::array controllers;
   for (std::size_t i = 0; i < s.controllers.size() && i < r.controllers.size(); ++i) {
@@ -69,15 +58,48 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                       {"switchedOn", r.controllers[i].switchedOn},
                                       {"onHours", r.controllers[i].onHours}});
   }
-  run.insert("controllers", std::move(controllers));
+  own.insert("controllers", std::move(controllers));
   if (s.tapping.port > 0) {
     const TappingFigures& t = r.tapping;
-    run.insert("tapping", toml::table{{"asked", t.asked},
+    own.insert("tapping", toml::table{{"asked", t.asked},
                                       {"useful", t.useful},
                                       {"short", t.shortfall},
                                       {"hotWaterDrawn", t.drawn}});
   }
 
+  return own;
+}
+
+}  // namespace
+
+std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& verdict) {
+  toml::table run{{"scenario", s.file.string()},
+                  {"title", s.title},
+                  {"start", s.start},
+                  {"stop", s.stop},
+                  {"step", s.step},
+                  {"iterations", s.iterations},
+                  {"stepsPlanned", s.steps()},
+                  {"stepsDone", r.result.steps},
+                  {"lastTime", r.lastTime},
+                  {"wallTime", r.wallSeconds},
+                  {"exitStatus", verdict.status},
+                  {"verdict", verdict.reason},
+                  {"fatal", r.result.fatal},
+                  {"warnings", r.warnings()}};
+
+  if (s.units.empty()) {
+    for (auto&& [key, value] : storeJson(s, r)) run.insert(key, value);
+  } else {
+    toml::array stores;
+    for (std::size_t i = 0; i < s.units.size() && i < r.units.size(); ++i) {
+      toml::table store{{"name", s.units[i].name}, {"unit", s.units[i].unit}};
+      for (auto&& [key, value] : storeJson(s.units[i], r.units[i])) store.insert(key, value);
+      stores.push_back(std::move(store));
+    }
+    run.insert("stores", std::move(stores));
+    run.insert("csvRows", r.csvRows);
+  }
   run.insert("units", toml::table{{"start", "h"},
                                   {"stop", "h"},
                                   {"step", "h"},
