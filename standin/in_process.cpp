@@ -12,14 +12,14 @@ InProcessUnit::InProcessUnit(std::string label1) : state_(std::make_unique<plugs
   host_.label1 = std::move(label1);
 }
 
-int InProcessUnit::call(const HostClock& clock, double time, double* xin, double* out,
-                        double* par, int* info) {
+int InProcessUnit::call(const HostClock& clock, double time, double* xin, double* out, double* par,
+                        int* info) {
   host_.clock = clock;
   return plugstore::type8642Call(*state_, host_, time, xin, out, par, info);
 }
 
-void InProcessUnit::Host::messages(int errorCode, std::string_view text,
-                                   std::string_view severity, int unit, int type) {
+void InProcessUnit::Host::messages(int errorCode, std::string_view text, std::string_view severity,
+                                   int unit, int type) {
   // As the host's kernel receives them: fixed-length texts, trailing blanks dropped.
   record.add({errorCode, std::string(plugstore::trimTrailingBlanks(text)),
               std::string(plugstore::trimTrailingBlanks(severity)), unit, type});

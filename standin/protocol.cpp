@@ -77,8 +77,8 @@ int LibraryUnit::call(const HostClock& clock, double time, double* xin, double* 
   return r;
 }
 
-int callUnit(Unit& unit, int number, UnitArrays& a, const HostClock& clock, double time,
-             int info7, int info8, int info13) {
+int callUnit(Unit& unit, int number, UnitArrays& a, const HostClock& clock, double time, int info7,
+             int info8, int info13) {
   a.info.fill(0);
   a.info[0] = number;
   a.info[1] = kTypeNumber;

@@ -115,7 +115,7 @@ def main(argv=None):
     output = args.output or os.path.splitext(os.path.basename(args.sweep))[0] + ".csv"
     # Written under a temporary name and renamed: never a half-written table.
     partial = output + ".partial"
-    table.to_csv(partial)
+    table.to_csv(partial, float_format="%.10g")
     os.replace(partial, output)
     failed = int((table["status"] != 0).sum())
     print(f"plugstore sweep: {len(table)} variants, {failed} not done or not trustworthy; "

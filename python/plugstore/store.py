@@ -60,6 +60,9 @@ class Store:
         """A store with the parameters, time grid, unit and label 1 of a
         scenario from `load`; its start profile, if it gives one, is written
         as the runner writes it."""
+        if scenario.unit_names:
+            raise ValueError(f"{scenario.file} holds several units "
+                             f"({', '.join(scenario.unit_names)}): one Store each")
         scenario.write_start_profile()
         return cls(scenario.parameters, start=scenario.start, step=scenario.step,
                    iterations=scenario.iterations, unit=scenario.unit, label1=scenario.label1)

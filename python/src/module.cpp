@@ -7,6 +7,7 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <span>
 #include <string>
@@ -15,8 +16,12 @@
 #include "host/catalog.h"
 #include "plugstore/defaults.h"
 #include "plugstore/initial_profile.h"
+#include "plugstore/intervals.h"
 #include "plugstore/names.h"
+#include "plugstore/run.h"
 #include "plugstore/scenario.h"
+#include "plugstore/summary_json.h"
+#include "standin/in_process.h"
 #include "stepped_store.h"
 
 namespace py = pybind11;
@@ -33,8 +38,8 @@ py::array_t<double> toArray(const std::array<double, N>& values) {
 }
 
 template <std::size_t N>
-std::array<double, N> fromArray(const py::array_t<double, py::array::c_style | py::array::forcecast>& a,
-                                const char* what) {
+std::array<double, N> fromArray(
+    const py::array_t<double, py::array::c_style | py::array::forcecast>& a, const char* what) {
   if (a.ndim() != 1 || a.shape(0) != static_cast<py::ssize_t>(N)) {
     throw py::value_error(std::string(what) + " takes " + std::to_string(N) + " values, got " +
                           std::to_string(a.size()));
@@ -69,6 +74,58 @@ py::tuple takeRecord(standin::UnitRecord& r) {
   return py::make_tuple(messages, bad);
 }
 
+// Column names of the CSV the runner writes for a scenario, time left out.
+std::vector<std::string> columnNames(const Scenario& s) {
+  std::vector<std::string> names;
+  const std::string header = plugstore::runner::csvHeader(s);
+  std::size_t start = header.find(',');
+  while (start != std::string::npos) {
+    const std::size_t end = header.find_first_of(",\n", start + 1);
+    names.push_back(header.substr(start + 1, end - start - 1));
+    start = header[end] == ',' ? end : std::string::npos;
+  }
+  return names;
+}
+
+// A whole run by the runner's own loop with stores in this process: the
+// rows (times, values) and the summary as `plugstore run --summary` writes
+// it. Ctrl-C in the main thread ends the run after the step under way.
+py::tuple runScenario(const Scenario& s, bool allowWarnings) {
+  namespace r = plugstore::runner;
+  std::vector<double> times;
+  std::vector<double> values;
+  std::size_t width = columnNames(s).size();
+  r::RunOptions options;
+  options.progress = false;
+  options.unit = [](const Scenario& u) {
+    return std::make_unique<standin::InProcessUnit>(u.label1);
+  };
+  options.rows = [&](double time, std::span<const double> row) {
+    times.push_back(time);
+    values.insert(values.end(), row.begin(), row.end());
+  };
+  int asked = 0;
+  bool interrupted = false;
+  options.stopSignal = [&asked, &interrupted]() {
+    if (++asked % 1024 != 0) return 0;
+    py::gil_scoped_acquire held;
+    interrupted = PyErr_CheckSignals() != 0;
+    return interrupted ? SIGINT : 0;
+  };
+  r::RunReport report;
+  {
+    py::gil_scoped_release free;
+    report = r::runScenario(s, options);
+  }
+  if (interrupted) throw py::error_already_set();
+  const std::string summary = r::summaryJson(s, report, r::judge(report, allowWarnings));
+  py::array_t<double> t(static_cast<py::ssize_t>(times.size()));
+  std::copy(times.begin(), times.end(), t.mutable_data());
+  py::array_t<double> v({static_cast<py::ssize_t>(times.size()), static_cast<py::ssize_t>(width)});
+  std::copy(values.begin(), values.end(), v.mutable_data());
+  return py::make_tuple(t, v, summary);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_plugstore, m) {
@@ -95,8 +152,8 @@ PYBIND11_MODULE(_plugstore, m) {
            py::arg("unit"), py::arg("label1"))
       .def(
           "step",
-          [](SteppedStore& s, const py::array_t<double, py::array::c_style | py::array::forcecast>& xin,
-             double dt) {
+          [](SteppedStore& s,
+             const py::array_t<double, py::array::c_style | py::array::forcecast>& xin, double dt) {
             const auto inputs = fromArray<standin::kInputs>(xin, "inputs");
             py::gil_scoped_release free;  // other threads run their stores meanwhile
             return s.step(inputs, dt);
@@ -130,17 +187,17 @@ PYBIND11_MODULE(_plugstore, m) {
       .def_readonly("unit", &Scenario::unit)
       .def_readonly("label1", &Scenario::label1)
       .def_property_readonly("steps", &Scenario::steps)
-      .def_property_readonly("parameters", [](const Scenario& s) { return toArray(s.parameters); })
-      .def_property_readonly("columns",
+      .def_property_readonly("unit_names",
                              [](const Scenario& s) {
                                std::vector<std::string> names;
-                               for (int n : s.outputs) names.push_back(columnName(s, n));
+                               for (const Scenario& u : s.units) names.push_back(u.name);
                                return names;
                              })
-      .def_property_readonly("drives_inputs",
-                             [](const Scenario& s) {
-                               return !s.controllers.empty() || s.tapping.port != 0;
-                             })
+      .def_property_readonly("parameters", [](const Scenario& s) { return toArray(s.parameters); })
+      .def_property_readonly("columns", &columnNames)
+      .def_property_readonly(
+          "drives_inputs",
+          [](const Scenario& s) { return !s.controllers.empty() || s.tapping.port != 0; })
       .def(
           "inputs_over",
           [](const Scenario& s, double a, double b) {
@@ -157,6 +214,7 @@ PYBIND11_MODULE(_plugstore, m) {
             .string();
       });
 
+  m.def("run", &runScenario, py::arg("scenario"), py::arg("allow_warnings") = false);
   m.def(
       "load",
       [](const std::string& path, const std::vector<std::string>& defines, bool checks) {

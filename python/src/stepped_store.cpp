@@ -4,8 +4,8 @@
 
 namespace plugstore::python {
 
-SteppedStore::SteppedStore(const std::array<double, standin::kParameters>& parameters,
-                           double start, double step, int iterations, int unit, std::string label1)
+SteppedStore::SteppedStore(const std::array<double, standin::kParameters>& parameters, double start,
+                           double step, int iterations, int unit, std::string label1)
     : unit_(std::move(label1)),
       clock_{start, step, 0},
       number_(unit),
@@ -38,8 +38,8 @@ bool SteppedStore::step(const std::array<double, standin::kInputs>& inputs, doub
   // While every step has the first length, times are counted as the host
   // counts them, start + k * step, so that they match a run of fixed steps.
   const bool uniform = uniform_ && dt == step_;
-  const double time = uniform ? clock_.startTime + static_cast<double>(steps_ + 1) * step_
-                              : time_ + dt;
+  const double time =
+      uniform ? clock_.startTime + static_cast<double>(steps_ + 1) * step_ : time_ + dt;
   if (time < clock_.startTime + 0.5 * dt) return false;
   uniform_ = uniform;
   arrays_.xin = inputs;

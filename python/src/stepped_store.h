@@ -32,9 +32,7 @@ class SteppedStore {
   // The end-of-simulation call, once.
   void close();
 
-  [[nodiscard]] const std::array<double, standin::kOutputs>& outputs() const {
-    return arrays_.out;
-  }
+  [[nodiscard]] const std::array<double, standin::kOutputs>& outputs() const { return arrays_.out; }
   [[nodiscard]] double time() const { return time_; }  // h, end of the last step
   [[nodiscard]] int steps() const { return steps_; }
   [[nodiscard]] double start() const { return clock_.startTime; }

@@ -178,8 +178,8 @@ TEST(HeatEndToEnd, StoreInTheProcessGivesTheLibrarysBits) {
   using Out = std::array<double, standin::kOutputs>;
   std::vector<Out> seen[2];
   std::vector<standin::DeckUnit> deck;
-  for (standin::Unit* u : {static_cast<standin::Unit*>(&library),
-                           static_cast<standin::Unit*>(&inProcess)}) {
+  for (standin::Unit* u :
+       {static_cast<standin::Unit*>(&library), static_cast<standin::Unit*>(&inProcess)}) {
     const std::size_t i = deck.size();
     standin::DeckUnit d{u, 3, busyStore(), {}};
     d.hooks.inputs = [](double, int step, std::array<double, standin::kInputs>& x) {
