@@ -30,7 +30,7 @@ for dir in examples/*/; do
   fi
 done
 
-"$plugstore" sweep -q examples/sweep/sweep.toml -o examples/sweep/results.csv
+"$plugstore" sweep -q examples/sweep/volume-plugs.sweep.toml -o examples/sweep/results.csv
 /usr/bin/python3 examples/sweep/plot.py examples/sweep/results.csv -o examples/sweep/plot.png
 echo "examples/sweep/results.csv"
 

@@ -1,4 +1,4 @@
-"""Draws the results of sweep.toml: what the week's tappings went short of,
+"""Draws the results of volume-plugs.sweep.toml: what the week's tappings went short of,
 and the coldest water at the outlet, against the store volume, one line per
 plug setting.
 

@@ -1,7 +1,8 @@
-"""python -m plugstore sweep SWEEP.toml [--workers N] [--scheduler ADDR] [-o results.csv]
+"""python -m plugstore sweep NAME.sweep.toml [--workers N] [--scheduler ADDR] [-o results.csv]
 
-The command `plugstore sweep` hands over to this. SWEEP.toml names the base
-scenario and the variants:
+The command `plugstore sweep` hands over to this. A sweep file names the base
+scenario and the variants (ending its name in .sweep.toml tells it apart
+from scenarios; the results go to NAME.csv unless -o says otherwise):
 
     title = "Store volume against plug settings"   # optional
     base = "week.toml"                    # from this file's folder
@@ -83,7 +84,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(prog="plugstore sweep",
                                      description="Run every variant of a base scenario on Dask")
     parser.add_argument("sweep", help="sweep file (TOML)")
-    parser.add_argument("-o", "--output", help="results CSV (default: SWEEP-NAME.csv here)")
+    parser.add_argument("-o", "--output", help="results CSV (default: NAME.csv here)")
     parser.add_argument("--workers", type=int, help="local worker processes (default: one per core)")
     parser.add_argument("--scheduler", help="address of a running Dask scheduler")
     parser.add_argument("--series", metavar="DIR",
@@ -112,7 +113,8 @@ def main(argv=None):
         for variant, frame in zip(table.index, frames):
             if frame is not None:
                 frame.to_csv(os.path.join(args.series, f"variant-{variant}.csv"))
-    output = args.output or os.path.splitext(os.path.basename(args.sweep))[0] + ".csv"
+    name = os.path.basename(args.sweep).removesuffix(".toml").removesuffix(".sweep")
+    output = args.output or name + ".csv"
     # Written under a temporary name and renamed: never a half-written table.
     partial = output + ".partial"
     table.to_csv(partial, float_format="%.10g")

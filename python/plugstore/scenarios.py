@@ -62,19 +62,29 @@ def load(path, define=None, checks=True):
 copyreg.pickle(_plugstore.Scenario, lambda s: (load, (s.path, s.defines, s.checks)))
 
 
-def run(scenario, define=None, checks=True, allow_warnings=False):
+def run(scenario, define=None, checks=True, allow_warnings=False, columns=None):
     """Runs a scenario (from `load`, or a path) with the runner's own loop
     and a store in this process. Returns a DataFrame indexed by time (h)
     with the scenario's output columns, the rows `plugstore run` writes;
     `.attrs["summary"]` holds the run's summary as `plugstore run --summary`
-    writes it (steps, messages, energy account, "exitStatus")."""
+    writes it (steps, messages, energy account, "exitStatus"). `columns`
+    keeps only these of the scenario's columns (none: an empty frame)."""
     import pandas as pd
 
     if not isinstance(scenario, _plugstore.Scenario) or define is not None:
         base = scenario if not isinstance(scenario, _plugstore.Scenario) else scenario.path
         extra = [] if not isinstance(scenario, _plugstore.Scenario) else scenario.defines
         scenario = load(base, extra + define_texts(define), checks)
-    times, values, summary = _plugstore.run(scenario, bool(allow_warnings))
-    frame = pd.DataFrame(values, index=pd.Index(times, name="time"), columns=scenario.columns)
+    names = scenario.columns
+    keep = None
+    if columns is not None:
+        where = {name: i for i, name in enumerate(names)}
+        missing = [c for c in columns if c not in where]
+        if missing:
+            raise KeyError(f"no column {missing[0]!r} in the scenario's outputs")
+        keep = [where[c] for c in columns]
+        names = list(columns)
+    times, values, summary = _plugstore.run(scenario, bool(allow_warnings), keep)
+    frame = pd.DataFrame(values, index=pd.Index(times, name="time"), columns=names)
     frame.attrs["summary"] = json.loads(summary)
     return frame

@@ -53,8 +53,11 @@ def _fault(summary):
 def run_variant(base, defines, checks=True, allow_warnings=False, aggregates=None, series=False):
     """One variant, as a Dask task: its row of results and, if asked, its
     time series. Faults of the variant go into its row, never raise."""
+    # Rows are kept only when something needs them: a year at 1-minute
+    # steps has half a million.
+    columns = None if series else list(aggregates or {})
     try:
-        frame = run(load(base, defines, checks), allow_warnings=allow_warnings)
+        frame = run(load(base, defines, checks), allow_warnings=allow_warnings, columns=columns)
     except ScenarioError as e:
         return {"status": 2, "error": str(e)}, None
     except Exception as e:  # a file that cannot be read or written, say

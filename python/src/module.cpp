@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -88,22 +89,33 @@ std::vector<std::string> columnNames(const Scenario& s) {
 }
 
 // A whole run by the runner's own loop with stores in this process: the
-// rows (times, values) and the summary as `plugstore run --summary` writes
-// it. Ctrl-C in the main thread ends the run after the step under way.
-py::tuple runScenario(const Scenario& s, bool allowWarnings) {
+// rows (times, values of the columns at `keep`, or of all) and the summary
+// as `plugstore run --summary` writes it; no rows are kept for an empty
+// `keep`. Ctrl-C in the main thread ends the run after the step under way.
+py::tuple runScenario(const Scenario& s, bool allowWarnings,
+                      std::optional<std::vector<std::size_t>> keep) {
   namespace r = plugstore::runner;
   std::vector<double> times;
   std::vector<double> values;
-  std::size_t width = columnNames(s).size();
+  const std::size_t all = columnNames(s).size();
+  if (!keep) {
+    keep.emplace(all);
+    for (std::size_t i = 0; i < all; ++i) (*keep)[i] = i;
+  }
+  for (std::size_t i : *keep) {
+    if (i >= all) throw py::index_error("no column " + std::to_string(i));
+  }
   r::RunOptions options;
   options.progress = false;
   options.unit = [](const Scenario& u) {
     return std::make_unique<standin::InProcessUnit>(u.label1);
   };
-  options.rows = [&](double time, std::span<const double> row) {
-    times.push_back(time);
-    values.insert(values.end(), row.begin(), row.end());
-  };
+  if (!keep->empty()) {
+    options.rows = [&](double time, std::span<const double> row) {
+      times.push_back(time);
+      for (std::size_t i : *keep) values.push_back(row[i]);
+    };
+  }
   int asked = 0;
   bool interrupted = false;
   options.stopSignal = [&asked, &interrupted]() {
@@ -121,7 +133,8 @@ py::tuple runScenario(const Scenario& s, bool allowWarnings) {
   const std::string summary = r::summaryJson(s, report, r::judge(report, allowWarnings));
   py::array_t<double> t(static_cast<py::ssize_t>(times.size()));
   std::copy(times.begin(), times.end(), t.mutable_data());
-  py::array_t<double> v({static_cast<py::ssize_t>(times.size()), static_cast<py::ssize_t>(width)});
+  py::array_t<double> v(
+      {static_cast<py::ssize_t>(times.size()), static_cast<py::ssize_t>(keep->size())});
   std::copy(values.begin(), values.end(), v.mutable_data());
   return py::make_tuple(t, v, summary);
 }
@@ -214,7 +227,8 @@ PYBIND11_MODULE(_plugstore, m) {
             .string();
       });
 
-  m.def("run", &runScenario, py::arg("scenario"), py::arg("allow_warnings") = false);
+  m.def("run", &runScenario, py::arg("scenario"), py::arg("allow_warnings") = false,
+        py::arg("keep") = py::none());
   m.def(
       "load",
       [](const std::string& path, const std::vector<std::string>& defines, bool checks) {

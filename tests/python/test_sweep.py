@@ -27,7 +27,7 @@ def same_table(got, want):
 
 def test_the_example_sweep_gives_its_reference_table(tmp_path):
     out = tmp_path / "results.csv"
-    done = subprocess.run([os.environ["PLUGSTORE_EXE"], "sweep", str(EXAMPLE / "sweep.toml"),
+    done = subprocess.run([os.environ["PLUGSTORE_EXE"], "sweep", str(EXAMPLE / "volume-plugs.sweep.toml"),
                            "--workers", "2", "-q", "-o", str(out)], timeout=300)
     assert done.returncode == 0
     same_table(pd.read_csv(out, index_col=0), pd.read_csv(EXAMPLE / "results.csv", index_col=0))

@@ -6,7 +6,7 @@
 //   plugstore describe [--markdown]                              the catalog of names
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
-//   plugstore sweep SWEEP.toml [--workers N] [-o results.csv]    variants on Dask (Python)
+//   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
 
   CLI::App* sweepCmd = app.add_subcommand(
       "sweep",
-      "Run every variant of a sweep file on Dask: sweep SWEEP.toml [--workers N] "
+      "Run every variant of a sweep file on Dask: sweep NAME.sweep.toml [--workers N] "
       "[--scheduler ADDR] [-o results.csv] [--series DIR] [-q] (the Python package; "
       "docs/python.md)");
   sweepCmd->prefix_command();
