@@ -8,8 +8,8 @@
 namespace plugstore::runner {
 namespace {
 
-ControllerSpec spec(ControllerKind kind, double on, double off) {
-  ControllerSpec c;
+ControllerSetup setup(ControllerKind kind, double on, double off) {
+  ControllerSetup c;
   c.kind = kind;
   c.on = on;
   c.off = off;
@@ -17,7 +17,7 @@ ControllerSpec spec(ControllerKind kind, double on, double off) {
 }
 
 TEST(Controller, SwitchesAtItsThresholdsAndHoldsBetweenThem) {
-  const ControllerSpec heat = spec(ControllerKind::kThermostat, 55.0, 60.0);
+  const ControllerSetup heat = setup(ControllerKind::kThermostat, 55.0, 60.0);
   EXPECT_TRUE(nextState(heat, false, 54.99));
   EXPECT_FALSE(nextState(heat, false, 55.0));  // on only below the threshold
   EXPECT_FALSE(nextState(heat, false, 58.0));  // in the band: stays off ...
@@ -25,13 +25,13 @@ TEST(Controller, SwitchesAtItsThresholdsAndHoldsBetweenThem) {
   EXPECT_TRUE(nextState(heat, true, 59.99));
   EXPECT_FALSE(nextState(heat, true, 60.0));
 
-  const ControllerSpec cool = spec(ControllerKind::kThermostat, 30.0, 25.0);
+  const ControllerSetup cool = setup(ControllerKind::kThermostat, 30.0, 25.0);
   EXPECT_TRUE(nextState(cool, false, 30.01));
   EXPECT_FALSE(nextState(cool, false, 27.0));
   EXPECT_TRUE(nextState(cool, true, 27.0));
   EXPECT_FALSE(nextState(cool, true, 25.0));
 
-  const ControllerSpec solar = spec(ControllerKind::kDifferential, 7.0, 3.0);
+  const ControllerSetup solar = setup(ControllerKind::kDifferential, 7.0, 3.0);
   EXPECT_FALSE(nextState(solar, false, 7.0));
   EXPECT_TRUE(nextState(solar, false, 7.01));
   EXPECT_TRUE(nextState(solar, true, 3.0));
@@ -40,12 +40,12 @@ TEST(Controller, SwitchesAtItsThresholdsAndHoldsBetweenThem) {
 
 TEST(Controller, ReadsInputsAndOutputsAndObeysItsEnablingSchedule) {
   Scenario s;
-  ControllerSpec pump = spec(ControllerKind::kDifferential, 7.0, 3.0);
+  ControllerSetup pump = setup(ControllerKind::kDifferential, 7.0, 3.0);
   pump.input = inputNumber("hx1.massFlow");
   pump.value = 200.0;
   pump.sensor = {"hx1.inletTemperature", true, inputNumber("hx1.inletTemperature")};
   pump.reference = {"sensor1.temperature", false, outputNumber("sensor1.temperature")};
-  ControllerSpec heater = spec(ControllerKind::kThermostat, 55.0, 60.0);
+  ControllerSetup heater = setup(ControllerKind::kThermostat, 55.0, 60.0);
   heater.input = inputNumber("heatA1.power");
   heater.value = 3.0;
   heater.hasOffValue = true;

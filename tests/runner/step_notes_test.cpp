@@ -30,5 +30,17 @@ TEST(StepNotes, ACoilCoupledBeyondItsStoreAndALargeTurnoverAreForeseen) {
   EXPECT_NE(notes[1].find("turn over up to 0.55"), std::string::npos) << notes[1];
 }
 
+TEST(StepNotes, AFlowSetByAControllerCountsWithItsValue) {
+  const std::string text =
+      "[simulation]\nstop = 3.0\nstep = 0.25\n[parameters]\nstore.volume = 0.5\n"
+      "store.height = 1.7\nhx.count = 1\nhx1 = { inletHeight = 0.40, outletHeight = 0.05, "
+      "uaModel = 1, uaNominal = 3600.0, volume = 0.004 }\n[inputs]\nhx1.inletTemperature = 70.0\n"
+      "[[controller]]\nname = \"pump\"\ntype = \"thermostat\"\ninput = \"hx1.massFlow\"\n"
+      "sensor = \"sensor1.temperature\"\non = 50\noff = 60\nvalue = 600\n";
+  const std::vector<std::string> notes = stepNotes(parseScenario(text, "notes.toml"));
+  ASSERT_EQ(notes.size(), 1U);
+  EXPECT_NE(notes[0].find("1.23 times"), std::string::npos) << notes[0];
+}
+
 }  // namespace
 }  // namespace plugstore::runner

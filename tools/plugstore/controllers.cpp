@@ -12,28 +12,28 @@ double read(const Signal& s, const std::array<double, kNumInputs>& inputs,
 
 }  // namespace
 
-bool nextState(const ControllerSpec& c, bool state, double x) {
+bool nextState(const ControllerSetup& c, bool state, double x) {
   if (c.kind == ControllerKind::kDifferential) return state ? !(x < c.off) : x > c.on;
   if (c.on <= c.off) return state ? !(x >= c.off) : x < c.on;
   return state ? !(x <= c.off) : x > c.on;
 }
 
 Controllers::Controllers(const Scenario& s)
-    : specs_(s.controllers),
-      state_(specs_.size()),
-      active_(specs_.size()),
-      ran_(specs_.size()),
-      figures_(specs_.size()) {}
+    : setups_(s.controllers),
+      state_(setups_.size()),
+      active_(setups_.size()),
+      ran_(setups_.size()),
+      figures_(setups_.size()) {}
 
 void Controllers::start(double a, double b) {
-  for (std::size_t i = 0; i < specs_.size(); ++i) state_[i] = specs_[i].initiallyOn;
+  for (std::size_t i = 0; i < setups_.size(); ++i) state_[i] = setups_[i].initiallyOn;
   enter(a, b);
 }
 
 void Controllers::decide(double a, double b, const std::array<double, kNumInputs>& inputs,
                          const std::array<double, kNumOutputs>& outputs) {
-  for (std::size_t i = 0; i < specs_.size(); ++i) {
-    const ControllerSpec& c = specs_[i];
+  for (std::size_t i = 0; i < setups_.size(); ++i) {
+    const ControllerSetup& c = setups_[i];
     double x = read(c.sensor, inputs, outputs);
     if (c.kind == ControllerKind::kDifferential) x -= read(c.reference, inputs, outputs);
     state_[i] = nextState(c, state_[i], x);
@@ -42,8 +42,8 @@ void Controllers::decide(double a, double b, const std::array<double, kNumInputs
 }
 
 void Controllers::enter(double a, double b) {
-  for (std::size_t i = 0; i < specs_.size(); ++i) {
-    const ControllerSpec& c = specs_[i];
+  for (std::size_t i = 0; i < setups_.size(); ++i) {
+    const ControllerSetup& c = setups_[i];
     // An enabling schedule (a tariff, a legionella hour) holds the switch's
     // output, not its state: the thermostat goes on sensing meanwhile.
     const bool enabled = !c.enable || c.enable->mean(a, b) > 0.5;
@@ -52,8 +52,8 @@ void Controllers::enter(double a, double b) {
 }
 
 void Controllers::apply(double hours, std::array<double, kNumInputs>& inputs) {
-  for (std::size_t i = 0; i < specs_.size(); ++i) {
-    const ControllerSpec& c = specs_[i];
+  for (std::size_t i = 0; i < setups_.size(); ++i) {
+    const ControllerSetup& c = setups_[i];
     if (active_[i] && !ran_[i]) ++figures_[i].switchedOn;
     if (active_[i]) figures_[i].onHours += hours;
     ran_[i] = active_[i];

@@ -34,7 +34,7 @@ class Controllers {
   void decide(double a, double b, const std::array<double, kNumInputs>& inputs,
               const std::array<double, kNumOutputs>& outputs);
 
-  [[nodiscard]] std::size_t size() const { return specs_.size(); }
+  [[nodiscard]] std::size_t size() const { return setups_.size(); }
   // 1 while controller i is on in the step being run, else 0.
   [[nodiscard]] double column(std::size_t i) const { return active_[i] ? 1.0 : 0.0; }
   [[nodiscard]] std::vector<ControllerFigures> figures() const { return figures_; }
@@ -42,7 +42,7 @@ class Controllers {
  private:
   void enter(double a, double b);
 
-  const std::vector<ControllerSpec>& specs_;
+  const std::vector<ControllerSetup>& setups_;
   std::vector<bool> state_;   // the switch itself, with its hysteresis
   std::vector<bool> active_;  // on and enabled: the step being run
   std::vector<bool> ran_;     // on in the last step started
@@ -53,6 +53,6 @@ class Controllers {
 // on below `on` and off from `off` upwards, a reversed one (on > off) on
 // above `on` and off from `off` downwards; a differential controller gets
 // x = hot - cold and turns on above `on` and off below `off`.
-bool nextState(const ControllerSpec& c, bool state, double x);
+bool nextState(const ControllerSetup& c, bool state, double x);
 
 }  // namespace plugstore::runner

@@ -145,7 +145,7 @@ std::string unitBlock(const Scenario& s, const Scenario& whole) {
     const InputSource& in = s.inputs[static_cast<std::size_t>(n - 1)];
     std::string how;
     if (in.schedule) how = "from " + in.origin + ": connect the unit that supplies it";
-    for (const ControllerSpec& c : s.controllers) {
+    for (const ControllerSetup& c : s.controllers) {
       if (c.input == n) how = "set by controller " + c.name + ": connect a controller unit";
     }
     if (s.tapping.port > 0 && inputEntry(n).name == indexed("port", s.tapping.port, ".massFlow")) {

@@ -54,13 +54,37 @@ int Scenario::steps() const { return static_cast<int>(std::lround((stop - start)
 
 std::vector<std::string> runnerColumns(const Scenario& s) {
   std::vector<std::string> names;
-  for (const ControllerSpec& c : s.controllers) names.push_back("control." + c.name);
+  for (const ControllerSetup& c : s.controllers) names.push_back("control." + c.name);
   if (s.tapping.port > 0) {
     for (const char* n : {"tapping.asked", "tapping.useful", "tapping.temperature"}) {
       names.emplace_back(n);
     }
   }
   return names;
+}
+
+std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s) {
+  std::array<InputSource, kNumInputs> inputs = s.inputs;
+  for (const ControllerSetup& c : s.controllers) {
+    InputSource& in = inputs[static_cast<std::size_t>(c.input - 1)];
+    in = InputSource{};
+    in.constant = c.value;
+    in.origin = "controller " + c.name;
+    in.place = c.place;
+  }
+  if (s.tapping.port > 0) {
+    InputSource& in = inputs[static_cast<std::size_t>(
+        inputNumber(indexed("port", s.tapping.port, ".massFlow")) - 1)];
+    in = InputSource{};
+    // The largest tap flow, all of it from the store (kg/h).
+    const double density =
+        s.parameters[static_cast<std::size_t>(parameterNumber("store.density") - 1)];
+    for (const Tap& t : s.tapping.taps)
+      in.constant = std::max(in.constant, t.flow * 60.0 * density / 1000.0);
+    in.origin = "tapping list";
+    in.place = s.tapping.place;
+  }
+  return inputs;
 }
 
 std::vector<const Scenario*> storesOf(const Scenario& s) {
@@ -1036,7 +1060,7 @@ void Parser::controller(const toml::table& t, Scenario& s) {
   onlyKeys(t, "[[controller]]",
            {"name", "type", "input", "value", "offValue", "enable", "initial", "sensor", "on",
             "off", "hot", "cold", "deltaOn", "deltaOff"});
-  ControllerSpec c;
+  ControllerSetup c;
   c.place = place(t.source());
   auto need = [&](const char* key) -> const toml::node& {
     const toml::node* n = t.get(key);
@@ -1049,7 +1073,7 @@ void Parser::controller(const toml::table& t, Scenario& s) {
     return std::isalnum(static_cast<unsigned char>(ch)) != 0 || ch == '_' || ch == '-';
   });
   if (!plain) fail(nameNode.source(), "a controller's name is letters, digits, '_' and '-'");
-  for (const ControllerSpec& other : s.controllers) {
+  for (const ControllerSetup& other : s.controllers) {
     if (other.name == c.name) {
       fail(nameNode.source(), "a controller named '" + c.name + "' exists already (line " +
                                   std::to_string(other.place.line) + ")");
@@ -1278,24 +1302,7 @@ void Parser::check(Scenario& s) {
     const bool byDefault = where.line == 0 && where.file == file_;
     found.push_back({where, p.message + (byDefault ? " (the default value)" : "")});
   }
-  // What the controllers and the tapping list set counts as given, with the
-  // value it takes while on.
-  std::array<InputSource, kNumInputs> inputs = s.inputs;
-  for (const ControllerSpec& c : s.controllers) {
-    InputSource& in = inputs[static_cast<std::size_t>(c.input - 1)];
-    in = InputSource{};
-    in.constant = c.value;
-    in.origin = "controller " + c.name;
-    in.place = c.place;
-  }
-  if (s.tapping.port > 0) {
-    InputSource& in = inputs[static_cast<std::size_t>(
-        inputNumber(indexed("port", s.tapping.port, ".massFlow")) - 1)];
-    in = InputSource{};
-    in.constant = 1.0;
-    in.origin = "tapping list";
-    in.place = s.tapping.place;
-  }
+  const std::array<InputSource, kNumInputs> inputs = inputsWithControl(s);
   for (const Problem& p : inputProblems(s.parameters, inputs)) {
     found.push_back({inputs[static_cast<std::size_t>(p.number - 1)].place, p.message});
   }
@@ -1335,7 +1342,7 @@ void Parser::checkControl(const Scenario& s, std::vector<Diagnostic>& found) con
   if (given.given()) {
     found.push_back({given.place, flow + " is set by the tapping list: leave it out"});
   }
-  for (const ControllerSpec& c : s.controllers) {
+  for (const ControllerSetup& c : s.controllers) {
     if (inputEntry(c.input).name == flow) {
       found.push_back(
           {c.place, "controller " + c.name + ": " + flow + " is set by the tapping list"});

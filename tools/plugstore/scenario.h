@@ -85,7 +85,7 @@ enum class ControllerKind {
 
 // A controller of the scenario: it sets one input of the component for
 // every step from signals of the step before.
-struct ControllerSpec {
+struct ControllerSetup {
   std::string name;
   ControllerKind kind = ControllerKind::kThermostat;
   int input = 0;     // the input it sets (1-based)
@@ -155,7 +155,7 @@ struct Scenario {
 
   std::vector<ProfilePoint> initialProfile;  // empty: no profile to write
   Place initialProfilePlace;
-  std::vector<ControllerSpec> controllers;  // in file order
+  std::vector<ControllerSetup> controllers;  // in file order
   TappingSpec tapping;
 
   [[nodiscard]] int steps() const;
@@ -172,6 +172,11 @@ std::size_t columnCount(const Scenario& s);
 // then "tapping.asked", "tapping.useful" (kW) and "tapping.temperature"
 // (degC at the tap) with a tapping list.
 std::vector<std::string> runnerColumns(const Scenario& s);
+
+// The inputs as the run sets them at most, for checks ahead of the run: the
+// scenario's own, an input a controller sets at its value while on, and the
+// port of a tapping list at its largest tap flow (kg/h).
+std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s);
 
 // The name of a CSV column number.
 std::string columnName(const Scenario& s, int column);

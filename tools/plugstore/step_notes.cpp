@@ -30,7 +30,8 @@ class SilentHost final : public HostServices {
 
 class Values {
  public:
-  explicit Values(const Scenario& s) : s_(s) {}
+  // What controllers and a tapping list set counts with the value they set.
+  explicit Values(const Scenario& s) : s_(s), inputs_(inputsWithControl(s)) {}
   [[nodiscard]] double par(const std::string& name) const {
     return s_.parameters[static_cast<std::size_t>(parameterNumber(name) - 1)];
   }
@@ -60,9 +61,10 @@ class Values {
 
  private:
   [[nodiscard]] const InputSource& input(const std::string& name) const {
-    return s_.inputs[static_cast<std::size_t>(inputNumber(name) - 1)];
+    return inputs_[static_cast<std::size_t>(inputNumber(name) - 1)];
   }
   const Scenario& s_;
+  std::array<InputSource, kNumInputs> inputs_;
 };
 
 std::string rounded(double v) {
