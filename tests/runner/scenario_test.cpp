@@ -252,6 +252,24 @@ TEST_F(ScenarioTest, TimeGridAndLabelAreChecked) {
   EXPECT_NE(d.message.find("startProfile.ini does not exist"), std::string::npos) << d.message;
 }
 
+TEST_F(ScenarioTest, ValuesTheComponentTakesButMisreadsAreCaught) {
+  // A step count beyond what a run can count once read as 96 steps.
+  EXPECT_NE(error("[simulation]\nstop = 1073741848\n").message.find("more than the"),
+            std::string::npos);
+  for (const char* text :
+       {"zone2 = { low = 0.6, high = 0.4 }", "sensor3.height = 1.2", "sensor1.height = -0.1",
+        "store.initialTemperature = 120", "store.initialTemperature = 0"}) {
+    const Diagnostic d = error(std::string("[parameters]\n") + text + "\n");
+    EXPECT_EQ(d.place.line, 2) << text << ": " << d.message;
+  }
+  // Specific heat in J/(kg K): said, not refused.
+  const Scenario s = parse("[parameters]\nstore.specificHeat = 4190\n");
+  ASSERT_EQ(s.notes.size(), 1u);
+  EXPECT_EQ(s.notes[0].place.line, 2);
+  EXPECT_NE(s.notes[0].message.find("J/(kg K)?"), std::string::npos) << s.notes[0].message;
+  EXPECT_TRUE(parse("").notes.empty());
+}
+
 TEST_F(ScenarioTest, SeriesFilesMapColumnsToInputs) {
   write("flows.csv", "# draws\ntime, port1.massFlow, tank\n0, 0, 5\n7, 480, 6\n7.1, 0, 7\n");
   const std::string ports = "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n";

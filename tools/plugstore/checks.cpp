@@ -66,6 +66,12 @@ void storeRules(Rules& r) {
                                  formatNumber(r("store.maxPlugs")));
   }
   r.atLeast("store.minDeltaT", 0.0, true, "K");
+  // The store is held within 0.1 ... 100 degC; a uniform start outside would
+  // be cut to it at the first step.
+  const double t0 = r("store.initialTemperature");
+  if (whole(r("store.startProfile")) != 1 && (t0 < 0.1 || t0 > 100.0)) {
+    r.fail("store.initialTemperature", "must lie in 0.1 ... 100 degC, not " + formatNumber(t0));
+  }
   r.atLeast("store.referenceTemperature", -273.15, false, "degC");
   for (const char* ua : {"loss.uaBottom", "loss.uaSideLower", "loss.uaSideMiddle",
                          "loss.uaSideUpper", "loss.uaTop"}) {
@@ -150,6 +156,25 @@ void hxRules(Rules& r) {
   }
 }
 
+// Sensors and zones: the component reads them anywhere, and a zone upside
+// down reads 0 degC.
+void outputRules(Rules& r) {
+  auto within = [&r](const std::string& name) {
+    const double v = r(name);
+    if (v < 0.0 || v > 1.0) r.fail(name, "must lie in 0 ... 1, not " + formatNumber(v));
+    return v >= 0.0 && v <= 1.0;
+  };
+  for (int i = 1; i <= kNumSensors; ++i) within(indexed("sensor", i, ".height"));
+  for (int i = 1; i <= kNumZones; ++i) {
+    const std::string low = indexed("zone", i, ".low");
+    const std::string high = indexed("zone", i, ".high");
+    if (within(low) && within(high) && r(low) > r(high)) {
+      r.fail(high, "must not lie below " + low + " (" + formatNumber(r(low)) + "), not " +
+                       formatNumber(r(high)));
+    }
+  }
+}
+
 void heatInputRules(Rules& r) {
   for (const char* bank : {"heatA", "heatB"}) {
     for (int i = 1; i <= kNumHeatInputs; ++i) {
@@ -174,7 +199,26 @@ std::vector<Problem> parameterProblems(const std::array<double, kNumParameters>&
   portRules(r);
   hxRules(r);
   heatInputRules(r);
+  outputRules(r);
   return r.problems;
+}
+
+std::vector<Problem> parameterNotes(const std::array<double, kNumParameters>& par) {
+  // A liquid's specific heat lies near 1 ... 5 kJ/(kg K); 4190 is water in J.
+  std::vector<Problem> notes;
+  auto specificHeat = [&](const std::string& name) {
+    const int n = parameterNumber(name);
+    const double v = par[static_cast<std::size_t>(n - 1)];
+    if (v > 0.0 && (v < 0.5 || v > 10.0)) {
+      notes.push_back({n, name + " is " + formatNumber(v) +
+                              " kJ/(kg K), far from what a liquid has (water: 4.19)" +
+                              (v > 100.0 ? "; was it given in J/(kg K)?" : "")});
+    }
+  };
+  specificHeat("store.specificHeat");
+  const int64_t count = whole(par[static_cast<std::size_t>(parameterNumber("hx.count") - 1)]);
+  for (int k = 1; k <= count && k <= kMaxHx; ++k) specificHeat(indexed("hx", k, ".specificHeat"));
+  return notes;
 }
 
 std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par,

@@ -19,6 +19,10 @@ struct Problem {
 
 std::vector<Problem> parameterProblems(const std::array<double, kNumParameters>& par);
 
+// Values the component takes but that are probably not meant (a specific
+// heat in J instead of kJ): said, not refused.
+std::vector<Problem> parameterNotes(const std::array<double, kNumParameters>& par);
+
 std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par,
                                    const std::array<InputSource, kNumInputs>& inputs);
 

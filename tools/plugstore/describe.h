@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace plugstore::runner {
 
@@ -13,6 +14,10 @@ struct TableChoice {
 };
 
 std::string describeText(TableChoice choice);
+// The entries whose name is `pattern` ('*' matches any run of characters),
+// from all three tables; throws std::runtime_error naming the nearest known
+// name when there is none.
+std::string describeName(std::string_view pattern);
 std::string describeMarkdown();
 
 }  // namespace plugstore::runner

@@ -2,8 +2,8 @@
 //
 //   plugstore run SCENARIO.toml [-o OUT.csv] [--plot OUT.png]   simulate
 //   plugstore check SCENARIO.toml                                read and check only
-//   plugstore deck SCENARIO.toml [-o FILE]                       the unit for a host input file
-//   plugstore describe [--markdown]                              the catalog of names
+//   plugstore deck SCENARIO.toml [-o FILE] [--label FOLDER]      the unit for a host input file
+//   plugstore describe [NAME] [--markdown]                       the catalog of names
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
 //   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
@@ -12,6 +12,7 @@
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
 // not trustworthy (the component warned, or the energy account does not close).
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -152,6 +153,9 @@ int main(int argc, char** argv) {
       app.add_subcommand("deck", "Print the unit's block for a host input file (TYPE 8642)");
   deck->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
   deck->add_option("-o,--output", output, "File to write (default: standard output)");
+  std::string deckLabel;
+  deck->add_option("--label", deckLabel,
+                   "Label 1 as the host's machine names the folder (default: the scenario's)");
   defineOption(deck);
 
   TableChoice choice;
@@ -165,6 +169,8 @@ int main(int argc, char** argv) {
   describe->add_flag("--parameters", onlyParameters, "Only the parameters");
   describe->add_flag("--inputs", onlyInputs, "Only the inputs");
   describe->add_flag("--outputs", onlyOutputs, "Only the outputs");
+  std::string describeWhat;
+  describe->add_option("name", describeWhat, "Only this name (or pattern with *), from any table");
 
   CLI::App* proforma = app.add_subcommand(
       "proforma", "Write the component's proforma, the XML the host's studio places it from");
@@ -200,6 +206,10 @@ int main(int argc, char** argv) {
   if (*sweepCmd) return sweep(sweepCmd->remaining());
 
   try {
+    if (*describe && !describeWhat.empty()) {
+      std::cout << describeName(describeWhat);
+      return 0;
+    }
     if (*describe) {
       if (onlyParameters || onlyInputs || onlyOutputs) {
         choice = {onlyParameters, onlyInputs, onlyOutputs};
@@ -217,6 +227,10 @@ int main(int argc, char** argv) {
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
     const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
+    for (const Scenario* u : storesOf(scenario)) {
+      if (quiet && *run) break;
+      for (const Diagnostic& d : u->notes) std::cerr << formatDiagnostic(d) << "\n";
+    }
     std::vector<std::string> notes;
     for (const Scenario* u : storesOf(scenario)) {
       for (const std::string& n : stepNotes(*u)) {
@@ -232,7 +246,21 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*deck) {
-      if (!writeText(output, writeDeck(scenario))) {
+      Scenario forHost = scenario;
+      if (!deckLabel.empty()) {
+        // Written as it stands: the folder lies on the host's machine, not here.
+        if (deckLabel.size() > 300 || deckLabel.find('"') != std::string::npos) {
+          std::cerr << "plugstore: --label must be at most 300 characters without '\"'\n";
+          return kBadScenario;
+        }
+        // Every unit that uses the scenario's folder; a unit with a folder of
+        // its own keeps it.
+        for (Scenario& u : forHost.units) {
+          if (u.label1 == scenario.label1) u.label1 = deckLabel;
+        }
+        forHost.label1 = deckLabel;
+      }
+      if (!writeText(output, writeDeck(forHost))) {
         std::cerr << "plugstore: cannot write " << output << "\n";
         return kBadScenario;
       }
@@ -241,7 +269,10 @@ int main(int argc, char** argv) {
         // The host reads the profile from the folder of label 1 as well.
         const fs::path ini = writeStartProfile(
             u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
-        std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1)\n";
+        std::cerr << "wrote " << ini.string() << " (store.initialProfile for label 1"
+                  << (deckLabel.empty() ? ""
+                                        : "; copy it to " + deckLabel + " on the host's machine")
+                  << ")\n";
       }
       return 0;
     }
@@ -256,7 +287,24 @@ int main(int argc, char** argv) {
     options.progress = !quiet;
     options.stopSignal = []() { return static_cast<int>(stopRequest); };
     stopOnSignals();
+    // Quiet means quiet: the component's own lines on standard output too
+    // (the start-profile reader names the file it reads).
+    std::fflush(stdout);
+    const int kept = quiet ? dup(STDOUT_FILENO) : -1;
+    if (kept >= 0) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) {
+        dup2(null, STDOUT_FILENO);
+        close(null);
+      }
+    }
     const RunReport report = runScenario(scenario, options);
+    if (kept >= 0) {
+      std::cout.flush();
+      std::fflush(stdout);
+      dup2(kept, STDOUT_FILENO);
+      close(kept);
+    }
     const Verdict verdict = judge(report, allowWarnings);
     if (!quiet || report.exitStatus() != 0) {
       std::cerr << summaryText(scenario, report);

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
+#include <limits>
 #include <map>
 #include <sstream>
 
@@ -704,6 +705,12 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
                              formatNumber(s.start) + " h, stop " + formatNumber(s.stop) + " h)");
       }
       const double steps = (s.stop - s.start) / s.step;
+      if (!(steps <= static_cast<double>(std::numeric_limits<int>::max()))) {
+        fail(t.source(), "the run has " + formatNumber(std::round(steps)) +
+                             " steps, more than the " +
+                             std::to_string(std::numeric_limits<int>::max()) +
+                             " a run can count (stop, start and step are in hours)");
+      }
       if (std::abs(steps - std::round(steps)) > 1e-6 * std::max(1.0, steps)) {
         fail(t.source(), "stop - start (" + formatNumber(s.stop - s.start) +
                              " h) is not a whole number of steps of " + formatNumber(s.step) +
@@ -1328,6 +1335,10 @@ void Parser::check(Scenario& s) {
                            "store.maxPlugs allows (" +
                            std::to_string(most) + ")"});
     }
+  }
+  for (const Problem& p : parameterNotes(s.parameters)) {
+    s.notes.push_back(
+        {s.parameterPlace[static_cast<std::size_t>(p.number - 1)], "note: " + p.message});
   }
   checkControl(s, found);
   for (const Diagnostic& d : found) record(d, d.place);

@@ -147,6 +147,8 @@ struct Scenario {
   // Columns of the CSV in their order: the component's output numbers 1 ...
   // 202, then the runner's own columns numbered from 203 (runnerColumns).
   std::vector<int> outputs;
+  // Values the checks take but doubt (a specific heat in J/(kg K)): to be said.
+  std::vector<Diagnostic> notes;
   double interval = 0.0;  // h: a row of means per interval; 0: a row per step
   Period totals = Period::none;
   bool initialRow = false;  // a first row with the state the store starts from
