@@ -104,13 +104,13 @@ namespace {
 // what it did (messages, energy account, controllers, period totals).
 class StoreRun {
  public:
-  StoreRun(standin::Component& component, const Scenario& s, std::size_t index, RunReport& report,
-           const fs::path& totalsPath, bool unitRow)
+  StoreRun(std::unique_ptr<standin::Unit> unit, const Scenario& s, std::size_t index,
+           RunReport& report, const fs::path& totalsPath, bool unitRow)
       : s_(s),
         index_(index),
         report_(report),
         book_(s),
-        unit_(component, s.label1),
+        unit_(std::move(unit)),
         tally_(report.messages),
         controllers_(s),
         tapping_(s),
@@ -124,17 +124,17 @@ class StoreRun {
     controllers_.start(s.start, s.start + s.step);
   }
 
-  standin::Unit& unit() { return unit_; }
+  standin::Unit& unit() { return *unit_; }
   const Scenario& scenario() const { return s_; }
   const std::array<double, standin::kOutputs>& lastOutputs() const { return lastOut_; }
 
   // Messages of the calls up to `time` (h) into the report.
   void collect(double time) {
-    for (const standin::Message& m : unit_.record().messages) {
+    for (const standin::Message& m : unit_->record().messages) {
       tally_.add(time, m);
       limited_ = limited_ || m.text.find(kLimitWarning) != std::string::npos;
     }
-    unit_.record().messages.clear();
+    unit_->record().messages.clear();
   }
 
   // The inputs of the step that ends at `time`; `all` are the stores of the
@@ -190,7 +190,7 @@ class StoreRun {
     collect(time);
     report_.controllers = controllers_.figures();
     report_.tapping = tapping_.figures();
-    for (const standin::BadParameter& b : unit_.record().badParameters) {
+    for (const standin::BadParameter& b : unit_->record().badParameters) {
       report_.badParameters.push_back({b.number, b.severity, b.text});
     }
     if (totals_ && completedSteps) {
@@ -206,7 +206,7 @@ class StoreRun {
   std::size_t index_;
   RunReport& report_;
   const AccountBook book_;
-  standin::LibraryUnit unit_;
+  std::unique_ptr<standin::Unit> unit_;
   MessageTally tally_;
   Controllers controllers_;
   Tapping tapping_;
@@ -221,8 +221,21 @@ class StoreRun {
 }  // namespace
 
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
-  standin::Component component(options.library);
-  if (!component.loaded()) throw std::runtime_error(component.error());
+  // Units of the library share the process's stand-in kernel; units made by
+  // the caller (stores in this process) bring their own host.
+  std::optional<standin::Component> component;
+  standin::Kernel* kernel = nullptr;
+  auto makeUnit = options.unit;
+  if (!makeUnit) {
+    component.emplace(options.library);
+    if (!component->loaded()) throw std::runtime_error(component->error());
+    kernel = &standin::kernel();
+    kernel->clearRecord();
+    kernel->echo = false;
+    makeUnit = [&component](const Scenario& u) {
+      return std::make_unique<standin::LibraryUnit>(*component, u.label1);
+    };
+  }
 
   const std::vector<const Scenario*> stores = storesOf(s);
   RunReport report;
@@ -234,18 +247,14 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   // leaves existing files alone.
   std::optional<AtomicFile> csvFile;
   std::optional<IntervalRows> rows;
-  if (!options.csv.empty()) {
-    csvFile.emplace(options.csv);
-    rows.emplace(s, csvFile->get(), options.units);
+  if (!options.csv.empty()) csvFile.emplace(options.csv);
+  if (csvFile || options.rows) {
+    rows.emplace(s, csvFile ? csvFile->get() : nullptr, options.units, options.rows);
   }
   for (const Scenario* u : stores) {
     if (u->initialProfile.empty()) continue;
     writeStartProfile(u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
   }
-
-  standin::Kernel& k = standin::kernel();
-  k.clearRecord();
-  k.echo = false;
 
   std::vector<std::unique_ptr<StoreRun>> runs;
   std::vector<standin::DeckUnit> deck;
@@ -259,7 +268,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
                     periodName(u.totals) + ".csv");
     }
     RunReport& own = s.units.empty() ? report : report.units[i];
-    runs.push_back(std::make_unique<StoreRun>(component, u, i, own, totalsPath, options.units));
+    runs.push_back(std::make_unique<StoreRun>(makeUnit(u), u, i, own, totalsPath, options.units));
     deck.push_back({&runs.back()->unit(), u.unit, u.parameters, {}});
   }
 
@@ -284,7 +293,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     }
     hooks.outputs = [&, i](double time, int step, const std::array<double, standin::kOutputs>& o) {
       runs[i]->outputs(time, step, o, out);
-      k.messages.clear();  // each unit's record has its own
+      if (kernel != nullptr) kernel->messages.clear();  // each unit's record has its own
       report.lastTime = time;
       if (!options.progress || i + 1 < runs.size()) return;
       const auto now = Clock::now();
@@ -322,8 +331,10 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   if (report.result.steps > 0 && rows) {
     rows->finish();
     report.csvRows = rows->rows();
-    csvFile->commit();
-    report.csvWritten = true;
+    if (csvFile) {
+      csvFile->commit();
+      report.csvWritten = true;
+    }
   }
   for (RunReport& u : report.units) u.csvRows = report.csvRows;
   return report;
