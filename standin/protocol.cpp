@@ -77,17 +77,16 @@ int LibraryUnit::call(const HostClock& clock, double time, double* xin, double* 
   return r;
 }
 
-namespace {
-
-// A unit's arrays, kept across all its calls as a host keeps them.
-struct UnitArrays {
-  std::array<double, kParameters> par{};
-  std::array<double, kInputs> xin{};
-  std::array<double, kOutputs> out{};
-  std::array<int, kInfoSize> info{};
-};
-
-}  // namespace
+int callUnit(Unit& unit, int number, UnitArrays& a, const HostClock& clock, double time, int info7,
+             int info8, int info13) {
+  a.info.fill(0);
+  a.info[0] = number;
+  a.info[1] = kTypeNumber;
+  a.info[6] = info7;
+  a.info[7] = info8;
+  a.info[12] = info13;
+  return unit.call(clock, time, a.xin.data(), a.out.data(), a.par.data(), a.info.data());
+}
 
 RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
   RunResult result;
@@ -98,15 +97,8 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
   // info(7), info(8), info(13) of a kind of call: what tells the kinds apart.
   auto callAll = [&](double time, int info7, int info8, int info13) {
     for (std::size_t u = 0; u < deck.size(); ++u) {
-      UnitArrays& a = arrays[u];
-      a.info.fill(0);
-      a.info[0] = deck[u].number;
-      a.info[1] = kTypeNumber;
-      a.info[6] = info7;
-      a.info[7] = info8;
-      a.info[12] = info13;
       ++result.calls;
-      deck[u].unit->call(clock, time, a.xin.data(), a.out.data(), a.par.data(), a.info.data());
+      callUnit(*deck[u].unit, deck[u].number, arrays[u], clock, time, info7, info8, info13);
     }
   };
   auto fatal = [&]() {
@@ -137,13 +129,9 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
     const std::array<double, kOutputs> kept = a.out;
     const std::array<double, kInputs> inputs = a.xin;
     a.xin = deck[u].hooks.initialInputs;
-    a.info.fill(0);
-    a.info[0] = deck[u].number;
-    a.info[1] = kTypeNumber;
     ++result.calls;
     const HostClock probe{times.start, kProbeStep, 0};
-    deck[u].unit->call(probe, times.start + kProbeStep, a.xin.data(), a.out.data(), a.par.data(),
-                       a.info.data());
+    callUnit(*deck[u].unit, deck[u].number, a, probe, times.start + kProbeStep, 0, 0, 0);
     if (fatal()) return endAfterFault(times.start);
     deck[u].hooks.initialState(a.out);
     a.out = kept;

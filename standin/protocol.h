@@ -74,6 +74,22 @@ class LibraryUnit final : public Unit {
   UnitRecord record_;
 };
 
+// A unit's arrays, kept across all its calls as a host keeps them.
+struct UnitArrays {
+  std::array<double, kParameters> par{};
+  std::array<double, kInputs> xin{};
+  std::array<double, kOutputs> out{};
+  std::array<int, kInfoSize> info{};
+};
+
+// One call of a unit numbered `number`, of the kind that info(7), info(8)
+// and info(13) tell apart: (-2, 0, 0) version signing, (-1, 0, 0) start of
+// simulation, (0, 0, 0) the initial call at the start time or an iterative
+// call (info(7) then counts the iterations from 0), (0, 0, 1) end of time
+// step, (0, -1, 0) end of simulation.
+int callUnit(Unit& unit, int number, UnitArrays& arrays, const HostClock& clock, double time,
+             int info7, int info8, int info13);
+
 struct RunHooks {
   // Fills the inputs for the iterative calls at `time` of step k (1 ... N).
   std::function<void(double time, int step, std::array<double, kInputs>& inputs)> inputs;

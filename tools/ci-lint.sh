@@ -11,7 +11,8 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 mapfile -t sources < <(git ls-files 'src/*.cpp' 'src/*.h' 'standin/*.cpp' 'standin/*.h' \
-  'tests/*.cpp' 'tests/*.h' 'tools/*.cpp' 'tools/*.h' 'bench/*.cpp' 'fuzz/*.cpp')
+  'tests/*.cpp' 'tests/*.h' 'tools/*.cpp' 'tools/*.h' 'bench/*.cpp' 'fuzz/*.cpp' \
+  'python/*.cpp' 'python/*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 echo "clang-format: ${#sources[@]} files clean"
 

@@ -3,6 +3,7 @@
 # change of the model or of the catalog:
 #   examples/*/reference.csv    the reference output of every example
 #   examples/*/plot.png         its picture, for the examples that have one
+#   examples/sweep/results.csv  the table of the example sweep, and its plot.png
 #   docs/reference.md           the parameter, input and output tables
 #   docs/Type8642.tmf           the proforma for the host's studio
 #   docs/solar-summer-day.png   the picture in the README
@@ -19,6 +20,7 @@ plugstore="$BUILD/plugstore"
 
 for dir in examples/*/; do
   name=$(basename "$dir")
+  [ -f "$dir$name.toml" ] || continue  # a sweep, below
   "$plugstore" run -q "$dir$name.toml" -o "$dir/reference.csv"
   echo "examples/$name/reference.csv"
   # An example whose readme shows its run keeps the picture beside it.
@@ -27,6 +29,10 @@ for dir in examples/*/; do
     "$plugstore" plot "$dir/reference.csv" -o "$dir/plot.png" --title "$title"
   fi
 done
+
+"$plugstore" sweep -q examples/sweep/volume-plugs.sweep.toml -o examples/sweep/results.csv
+/usr/bin/python3 examples/sweep/plot.py examples/sweep/results.csv -o examples/sweep/plot.png
+echo "examples/sweep/results.csv"
 
 "$plugstore" describe --markdown > docs/reference.md
 echo "docs/reference.md"

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
+#include "standin/in_process.h"
 #include "standin/kernel.h"
 #include "standin/protocol.h"
 
@@ -162,3 +164,40 @@ TEST(HeatEndToEnd, MainBalanceClosesWithEveryHeatFlowAtOnce) {
 }
 
 }  // namespace
+
+// A store run in the process with host services of its own gives what the
+// loaded library gives: every bit of every output and every message, over a
+// day of the busy store with an inlet too hot now and then.
+TEST(HeatEndToEnd, StoreInTheProcessGivesTheLibrarysBits) {
+  standin::kernel().clearRecord();
+  standin::kernel().echo = false;
+  standin::Component component{PLUGSTORE_COMPONENT};
+  ASSERT_TRUE(component.loaded()) << component.error();
+  standin::LibraryUnit library(component, "");
+  standin::InProcessUnit inProcess("");
+  using Out = std::array<double, standin::kOutputs>;
+  std::vector<Out> seen[2];
+  std::vector<standin::DeckUnit> deck;
+  for (standin::Unit* u :
+       {static_cast<standin::Unit*>(&library), static_cast<standin::Unit*>(&inProcess)}) {
+    const std::size_t i = deck.size();
+    standin::DeckUnit d{u, 3, busyStore(), {}};
+    d.hooks.inputs = [](double, int step, std::array<double, standin::kInputs>& x) {
+      busyInputs(step, x);
+      if (step % 7 == 0) x[0] = 97.0;  // warned about and limited
+    };
+    d.hooks.outputs = [&seen, i](double, int, const Out& y) { seen[i].push_back(y); };
+    deck.push_back(std::move(d));
+  }
+  EXPECT_EQ(standin::runDeck(deck, {0.0, 24.0, 0.1, 2}).steps, 240);
+  ASSERT_EQ(seen[0].size(), seen[1].size());
+  EXPECT_EQ(std::memcmp(seen[0].data(), seen[1].data(), seen[0].size() * sizeof(Out)), 0);
+  const auto& a = library.record().messages;
+  const auto& b = inProcess.record().messages;
+  ASSERT_EQ(a.size(), b.size());
+  ASSERT_GT(a.size(), 30U);  // the notice and the warnings
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    EXPECT_EQ(a[k].severity + a[k].text, b[k].severity + b[k].text);
+    EXPECT_EQ(a[k].unit, b[k].unit);
+  }
+}

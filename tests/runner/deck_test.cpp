@@ -18,7 +18,9 @@ std::vector<fs::path> exampleScenarios() {
   for (const auto& dir : fs::directory_iterator(fs::path(PLUGSTORE_SOURCE_DIR) / "examples")) {
     if (!dir.is_directory()) continue;
     for (const auto& f : fs::directory_iterator(dir.path())) {
-      if (f.path().extension() == ".toml") found.push_back(f.path());
+      // Sweep files (NAME.sweep.toml) name a base scenario and its variants.
+      const bool sweep = f.path().filename().string().ends_with(".sweep.toml");
+      if (f.path().extension() == ".toml" && !sweep) found.push_back(f.path());
     }
   }
   return found;

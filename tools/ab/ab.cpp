@@ -50,7 +50,7 @@ int runScenario(const Options& o, ab::Comparison& cmp, standin::Component& a, st
   RunOptions run;
   // One pair per store of the scenario, in a folder of its own.
   int stores = 0;
-  run.makeUnit = [&](const Scenario& store) -> std::unique_ptr<standin::Unit> {
+  run.unit = [&](const Scenario& store) -> std::unique_ptr<standin::Unit> {
     const std::string name = store.name.empty() ? "unit" + std::to_string(++stores) : store.name;
     return std::make_unique<ab::PairUnit>(a, b, work, name, store.label1, cmp);
   };

@@ -21,7 +21,8 @@ std::string csvHeader(const Scenario& s, bool units) {
   return line + "\n" + (units ? unitRow + "\n" : "");
 }
 
-IntervalRows::IntervalRows(const Scenario& s, std::FILE* csv, bool units) : csv_(csv) {
+IntervalRows::IntervalRows(const Scenario& s, std::FILE* csv, bool units, Sink sink)
+    : csv_(csv), sink_(std::move(sink)) {
   std::size_t most = 0;
   for (const Scenario* u : storesOf(s)) {
     Part part;
@@ -35,13 +36,16 @@ IntervalRows::IntervalRows(const Scenario& s, std::FILE* csv, bool units) : csv_
   if (s.interval > 0.0) stepsPerRow_ = static_cast<int>(std::lround(s.interval / s.step));
   sums_.assign(width_, 0.0);
   row_.assign(width_, 0.0);
-  std::fputs(csvHeader(s, units).c_str(), csv_);
+  if (csv_ != nullptr) std::fputs(csvHeader(s, units).c_str(), csv_);
 }
 
 void IntervalRows::write(double time, const double* values) {
-  std::fprintf(csv_, "%.10g", time);
-  for (std::size_t i = 0; i < width_; ++i) std::fprintf(csv_, ",%.9g", values[i]);
-  std::fputc('\n', csv_);
+  if (csv_ != nullptr) {
+    std::fprintf(csv_, "%.10g", time);
+    for (std::size_t i = 0; i < width_; ++i) std::fprintf(csv_, ",%.9g", values[i]);
+    std::fputc('\n', csv_);
+  }
+  if (sink_) sink_(time, {values, width_});
   ++rows_;
 }
 

@@ -7,6 +7,8 @@
 
 #include <array>
 #include <cstdio>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -24,8 +26,10 @@ std::string csvHeader(const Scenario& scenario, bool units = false);
 // values of a row in turn; the row is written with the last unit's.
 class IntervalRows {
  public:
-  // Writes the header to `csv`.
-  IntervalRows(const Scenario& scenario, std::FILE* csv, bool units);
+  // Each row goes to `csv` (if not null), after the header, and to `sink`
+  // (if given) in full precision.
+  using Sink = std::function<void(double time, std::span<const double> values)>;
+  IntervalRows(const Scenario& scenario, std::FILE* csv, bool units, Sink sink = {});
   // The state at the start, as its own row. `extra` holds the runner's own
   // columns (numbered from 203 in the scenario's outputs).
   void initial(std::size_t unit, double time, const std::array<double, standin::kOutputs>& out,
@@ -47,6 +51,7 @@ class IntervalRows {
               const std::vector<double>& extra);
 
   std::FILE* csv_;
+  Sink sink_;
   std::vector<Part> parts_;     // one per unit
   std::vector<double> values_;  // the outputs, then the runner's columns, of one unit
   std::size_t width_ = 0;       // columns of a row, the time left out

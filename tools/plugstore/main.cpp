@@ -6,6 +6,7 @@
 //   plugstore describe [NAME] [--markdown]                       the catalog of names
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
+//   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -60,6 +61,28 @@ int plot(const std::string& csv, const std::string& png, const std::string& titl
   if (initialRow) command += " --initial-row";
   const int status = std::system(command.c_str());
   return status == 0 ? 0 : kBadScenario;
+}
+
+// Hands the process over to the Python package's sweep command, found in
+// this build's python folder; returns only when that cannot start.
+int sweep(const std::vector<std::string>& args) {
+  const std::string package = PLUGSTORE_PYTHON_PACKAGE_DIR;
+  if (!fs::exists(fs::path(package) / "plugstore")) {
+    std::cerr << "plugstore sweep: the Python package was not built (" << package
+              << "): it needs pybind11-dev, python3-pybind11 and python3-dev\n";
+    return kBadScenario;
+  }
+  const char* old = std::getenv("PYTHONPATH");
+  const std::string path = package + (old != nullptr && *old != '\0' ? ":" + std::string(old) : "");
+  setenv("PYTHONPATH", path.c_str(), 1);
+  std::vector<std::string> words = {PLUGSTORE_PYTHON, "-m", "plugstore", "sweep"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  execv(PLUGSTORE_PYTHON, argv.data());
+  std::cerr << "plugstore sweep: cannot start " << PLUGSTORE_PYTHON << "\n";
+  return kBadScenario;
 }
 
 bool writeText(const std::string& path, const std::string& text) {
@@ -165,12 +188,22 @@ int main(int argc, char** argv) {
   plotCmd->add_flag("--initial-row", plotInitialRow,
                     "The first row is the state at the start (initialRow = true)");
 
+  CLI::App* sweepCmd = app.add_subcommand(
+      "sweep",
+      "Run every variant of a sweep file on Dask: sweep NAME.sweep.toml [--workers N] "
+      "[--scheduler ADDR] [-o results.csv] [--series DIR] [-q] (the Python package; "
+      "docs/python.md)");
+  sweepCmd->prefix_command();
+  sweepCmd->set_help_flag();  // its --help is the Python command's
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kBadScenario;
   }
+
+  if (*sweepCmd) return sweep(sweepCmd->remaining());
 
   try {
     if (*describe && !describeWhat.empty()) {

@@ -130,7 +130,10 @@ class StoreRun {
 
   // Messages of the calls up to `time` (h) into the report.
   void collect(double time) {
-    for (const standin::Message& m : unit_->record().messages) tally_.add(time, m);
+    for (const standin::Message& m : unit_->record().messages) {
+      tally_.add(time, m);
+      limited_ = limited_ || m.text.find(kLimitWarning) != std::string::npos;
+    }
     unit_->record().messages.clear();
   }
 
@@ -177,9 +180,10 @@ class StoreRun {
     }
     if (step < s_.steps()) controllers_.decide(time, time + s_.step, lastInputs_, out);
     report_.lastTime = time;
-    book_.add(report_.account, out, lastInputs_, s_.step, time);
+    book_.add(report_.account, out, lastInputs_, s_.step, time, limited_);
     if (rows != nullptr) rows->step(index_, time, out, extra_);
-    if (totals_) totals_->step(time, s_.step, out, lastInputs_);
+    if (totals_) totals_->step(time, s_.step, out, lastInputs_, limited_);
+    limited_ = false;
   }
 
   void finish(double time, bool completedSteps) {
@@ -208,6 +212,7 @@ class StoreRun {
   Tapping tapping_;
   std::array<double, standin::kInputs> lastInputs_{};
   std::array<double, standin::kOutputs> lastOut_{};
+  bool limited_ = false;  // the step's calls warned of the temperature limit
   std::vector<double> extra_;
   std::optional<AtomicFile> totalsFile_;
   std::optional<PeriodTotals> totals_;
@@ -216,10 +221,20 @@ class StoreRun {
 }  // namespace
 
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
+  // Units of the library share the process's stand-in kernel; units made by
+  // the caller (stores in this process) bring their own host.
   std::optional<standin::Component> component;
-  if (!options.makeUnit) {
+  standin::Kernel* kernel = nullptr;
+  auto makeUnit = options.unit;
+  if (!makeUnit) {
     component.emplace(options.library);
     if (!component->loaded()) throw std::runtime_error(component->error());
+    kernel = &standin::kernel();
+    kernel->clearRecord();
+    kernel->echo = false;
+    makeUnit = [&component](const Scenario& u) {
+      return std::make_unique<standin::LibraryUnit>(*component, u.label1);
+    };
   }
 
   const std::vector<const Scenario*> stores = storesOf(s);
@@ -232,18 +247,14 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   // leaves existing files alone.
   std::optional<AtomicFile> csvFile;
   std::optional<IntervalRows> rows;
-  if (!options.csv.empty()) {
-    csvFile.emplace(options.csv);
-    rows.emplace(s, csvFile->get(), options.units);
+  if (!options.csv.empty()) csvFile.emplace(options.csv);
+  if (csvFile || options.rows) {
+    rows.emplace(s, csvFile ? csvFile->get() : nullptr, options.units, options.rows);
   }
   for (const Scenario* u : stores) {
     if (u->initialProfile.empty()) continue;
     writeStartProfile(u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
   }
-
-  standin::Kernel& k = standin::kernel();
-  k.clearRecord();
-  k.echo = false;
 
   std::vector<std::unique_ptr<StoreRun>> runs;
   std::vector<standin::DeckUnit> deck;
@@ -257,11 +268,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
                     periodName(u.totals) + ".csv");
     }
     RunReport& own = s.units.empty() ? report : report.units[i];
-    std::unique_ptr<standin::Unit> unit =
-        options.makeUnit ? options.makeUnit(u)
-                         : std::make_unique<standin::LibraryUnit>(*component, u.label1);
-    runs.push_back(
-        std::make_unique<StoreRun>(std::move(unit), u, i, own, totalsPath, options.units));
+    runs.push_back(std::make_unique<StoreRun>(makeUnit(u), u, i, own, totalsPath, options.units));
     deck.push_back({&runs.back()->unit(), u.unit, u.parameters, {}});
   }
 
@@ -286,7 +293,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     }
     hooks.outputs = [&, i](double time, int step, const std::array<double, standin::kOutputs>& o) {
       runs[i]->outputs(time, step, o, out);
-      k.messages.clear();  // each unit's record has its own
+      if (kernel != nullptr) kernel->messages.clear();  // each unit's record has its own
       report.lastTime = time;
       if (!options.progress || i + 1 < runs.size()) return;
       const auto now = Clock::now();
@@ -324,8 +331,10 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   if (report.result.steps > 0 && rows) {
     rows->finish();
     report.csvRows = rows->rows();
-    csvFile->commit();
-    report.csvWritten = true;
+    if (csvFile) {
+      csvFile->commit();
+      report.csvWritten = true;
+    }
   }
   for (RunReport& u : report.units) u.csvRows = report.csvRows;
   return report;
@@ -387,9 +396,9 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
                   in + out);
     o += buf;
   };
-  auto term = [&](const char* label, double kWh, const char* note) {
+  auto term = [&](const char* label, double kWh, const std::string& note) {
     std::snprintf(buf, sizeof buf, "  %-30s %12s %12s %12.4f%s%s\n", label, "", "", kWh,
-                  *note != '\0' ? "   " : "", note);
+                  note.empty() ? "" : "   ", note.c_str());
     o += buf;
   };
   o += "energy account (kWh; into the store positive, out of it negative):\n";
@@ -398,9 +407,12 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
   for (const Flow& f : a.flows) flow(f.label, f.in, f.out);
   term("heat into the plugs", a.heatIntoPlugs,
        "heat exchangers and heat inputs, as the plugs took it");
-  if (findOutput("balance.limitHeat") != nullptr) {
+  if (a.limitedSteps > 0) {
     term("temperature limit", a.limitHeat,
-         "put in (removed if negative) by the 0.1 ... 100 degC limit");
+         "put in (removed if negative) by the 0.1 ... 100 degC limit: the balance of " +
+             (a.limitedSteps == 1 ? std::string("the step")
+                                  : "the " + std::to_string(a.limitedSteps) + " steps") +
+             " with its warning");
   }
   term("losses", a.losses, "to the ambient");
   term("change of stored energy", a.storedChange, "");

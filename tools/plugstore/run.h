@@ -1,12 +1,14 @@
-// Running a scenario: the host's call protocol over the component library,
-// loaded as a host loads it, with the scenario's inputs fed at every step
-// and the chosen outputs written to a CSV file; then the run's summary.
+// Running a scenario: the host's call protocol over units of the component
+// (by default the component library, loaded as a host loads it), with the
+// scenario's inputs fed at every step and the chosen outputs written to a
+// CSV file; then the run's summary.
 #pragma once
 
 #include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -20,12 +22,15 @@ namespace plugstore::runner {
 
 struct RunOptions {
   std::string library;  // path of the component library
-  // Makes the unit that answers a store's calls instead of `library` when
-  // set (the A/B comparison of two libraries); its label 1 is its own.
-  std::function<std::unique_ptr<standin::Unit>(const Scenario& store)> makeUnit;
+  // Makes the unit that runs a store of the scenario (each unit's own part
+  // of it); empty: a unit of the component library at `library`.
+  std::function<std::unique_ptr<standin::Unit>(const Scenario& store)> unit;
   std::filesystem::path csv;  // output CSV; empty: none
-  bool units = false;         // a second header row with the units
-  bool progress = true;       // progress line on standard error for long runs
+  // Sees every row the CSV gets, as its time and values in full precision;
+  // with it the rows are made even without a CSV.
+  std::function<void(double time, std::span<const double> values)> rows;
+  bool units = false;    // a second header row with the units
+  bool progress = true;  // progress line on standard error for long runs
   // Asked after every step: the number of a signal that asks the run to end
   // there (SIGINT, SIGTERM), 0 to go on.
   std::function<int()> stopSignal;
