@@ -382,7 +382,7 @@ constexpr double kUnwritten = -7.25e99;
 
 // ---------------------------------------------------------------- the run
 
-constexpr long kWorkBudget = 20000;
+constexpr long kWorkBudget = 8000;
 
 struct Run {
   State& st;

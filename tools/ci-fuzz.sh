@@ -2,11 +2,13 @@
 # Fuzzing with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer:
 # the start-profile reader for about a minute, then the whole call of the
 # component (parameters, inputs, host settings, calls in any order) for about
-# two. A crash, a hang, a sanitizer report or a broken invariant fails the run.
+# two; then the runner for a minute with scenarios, series and start profiles
+# mutated from the examples (fuzz/fuzz_scenarios.py). A crash, a hang, a
+# sanitizer report or a broken invariant fails the run.
 # Keep every start profile that failed in tests/data/fuzz/ (replayed here as a
 # seed, with a test case of its own in the store tests); a failing call
 # program gets a test of its own in tests/host/.
-#   FUZZ_SECONDS=60 FUZZ_CALL_SECONDS=120 bash tools/ci-fuzz.sh
+#   FUZZ_SECONDS=60 FUZZ_CALL_SECONDS=120 FUZZ_SCENARIO_SECONDS=60 bash tools/ci-fuzz.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +16,7 @@ JOBS=${JOBS:-2}
 dir=build-fuzz
 
 need=()
-for p in cmake make clang libclang-rt-14-dev; do
+for p in cmake make clang libclang-rt-14-dev python3 g++ libtomlplusplus-dev libcli11-dev; do
   dpkg -s "$p" >/dev/null 2>&1 || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -53,3 +55,11 @@ fuzz() {
 
 fuzz fuzz_start_profile "${FUZZ_SECONDS:-60}" 32768 fuzz/corpus tests/data/fuzz
 fuzz fuzz_call "${FUZZ_CALL_SECONDS:-120}" 8192 fuzz/corpus-call
+
+# The runner of the README's build (build/), made here if missing.
+if [ ! -x build/plugstore ]; then
+  cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLUGSTORE_WERROR=ON >/dev/null
+  cmake --build build -j "$JOBS" --target plugstore
+fi
+/usr/bin/python3 fuzz/fuzz_scenarios.py build/plugstore --seconds "${FUZZ_SCENARIO_SECONDS:-60}" \
+  --findings "$dir/scenario-findings"

@@ -101,17 +101,22 @@ class Checker {
   bool ok_ = true;
 };
 
+// Port d (1-based) is used unless both connections are at -1.
+bool portUsed(const DirectPort& port) { return !(port.zA == -kZTop && port.zB == -kZTop); }
+
+}  // namespace
+
 // Physical quantities of a store lie far inside these sizes; beyond them
 // their products (capacitances, areas, heat flows) could leave the range of
 // the arithmetic. Heights, counts and switches have checks of their own.
-bool outsideAnyStore(double v) {
-  const double a = std::fabs(v);
+bool outsideAnyStore(double value) {
+  const double a = std::fabs(value);
   return a != 0.0 && (a < 1e-12 || a > 1e12);
 }
 
 // Store, loss and barrier quantities, and those of the Hx blocks in use:
 // diameters to volume and fluid, outside constant, nominal UA.
-bool isQuantity(int n, int nHx) {
+bool isQuantityParameter(int n, int nHx) {
   if (n <= 6 || n == 9 || (n >= 11 && n <= 16) || n == 83 || n == 84) return true;
   if (n < 86 || n >= 86 + 19 * nHx) return false;
   const int j = (n - 86) % 19;
@@ -120,17 +125,11 @@ bool isQuantity(int n, int nHx) {
 
 // A power law raises flows, temperature differences and Rayleigh numbers to
 // these exponents: within +-10 the powers stay finite for any store.
-constexpr double kMaxExponent = 10.0;
-bool isExponent(int n, int nHx) {
+bool isExponentParameter(int n, int nHx) {
   if (n < 86 || n >= 86 + 19 * nHx) return false;
   const int j = (n - 86) % 19;
   return j >= 13 && j <= 16;
 }
-
-// Port d (1-based) is used unless both connections are at -1.
-bool portUsed(const DirectPort& port) { return !(port.zA == -kZTop && port.zB == -kZTop); }
-
-}  // namespace
 
 void readParameters(State& st, HostServices& host, const double* par) {
   Store& s = st.store;
@@ -231,6 +230,12 @@ bool checkParameters(State& st, HostServices& host, const double* par) {
     c.fail(9, "The minimum temperature difference between two plugs can not be negative");
   }
   if (s.T_ref <= -273.15) c.fail(11, "The reference temperature is below 273.15 K");
+  // No water store starts beyond these; far beyond them the plugs would be
+  // hotter than the top of the chain.
+  if (s.T_init <= -273.15 || s.T_init > kMaxTemperature) {
+    c.fail(6, "The initial temperature is at or below absolute zero or above 10000 degC");
+  }
+  if (s.T_ref > kMaxTemperature) c.fail(11, "The reference temperature is above 10000 degC");
   for (int i = 1; i <= 5; ++i) {
     if (at(par, 11 + i) < 0.0) c.fail(11 + i, "Ua can not be negative");
   }
@@ -258,9 +263,9 @@ bool checkParameters(State& st, HostServices& host, const double* par) {
   for (int n = 1; n <= kNumParameters; ++n) {
     if (!std::isfinite(at(par, n))) {
       c.fail(n, "Parameter is not a finite number (NaN or infinite)");
-    } else if (isQuantity(n, hxInUse(s)) && outsideAnyStore(at(par, n))) {
+    } else if (isQuantityParameter(n, hxInUse(s)) && outsideAnyStore(at(par, n))) {
       c.fail(n, "Parameter is out of range: its size must be 0 or from 1E-12 to 1E+12");
-    } else if (isExponent(n, hxInUse(s)) && std::fabs(at(par, n)) > kMaxExponent) {
+    } else if (isExponentParameter(n, hxInUse(s)) && std::fabs(at(par, n)) > kMaxExponent) {
       c.fail(n, "Exponent of a heat-transfer law is out of range (-10 ... 10)");
     }
   }
@@ -279,8 +284,7 @@ namespace {
 // Inputs beyond these sizes belong to no store, and their products with
 // capacitances, areas and time steps could leave the range of the
 // arithmetic: they stop the store as a NaN input does.
-constexpr double kMaxHeatInput = 1e9;    // kW
-constexpr double kMaxTemperature = 1e4;  // degC
+constexpr double kMaxHeatInput = 1e9;  // kW
 
 [[noreturn]] void inputOutOfRange(State& st, HostServices& host, int n, std::string_view what,
                                   double value, std::string_view limit) {

@@ -23,6 +23,17 @@ void readInputs(State& st, HostServices& host, const double* xin);
 // written keep the host's values.
 void writeOutputs(const State& st, HostServices& host, double* out);
 
+// Limits of the initial call's checks of sizes, shared with the runner's
+// own checks: temperatures (degC) above kMaxTemperature belong to no store;
+// physical quantities (isQuantityParameter) must be 0 or of a size from
+// 1e-12 to 1e12 (outsideAnyStore is true otherwise); the exponents of the Hx
+// laws (isExponentParameter) lie within +-kMaxExponent. nHx: Hx in use.
+inline constexpr double kMaxTemperature = 1e4;
+inline constexpr double kMaxExponent = 10.0;
+bool outsideAnyStore(double value);
+bool isQuantityParameter(int n, int nHx);
+bool isExponentParameter(int n, int nHx);
+
 // Whether writeOutputs writes output n (1-based) with nHx heat exchangers in
 // use: 156 ... 175, 202 and the blocks of Hx beyond nHx keep the host's values.
 bool outputWritten(int n, int nHx);

@@ -44,6 +44,9 @@ void sortPlugs(State& st, HostServices& host, int mode) {
     if (t[p].Cap <= 0.0) return;
     for (;;) {
       const int a = t[p].iUp;
+      // The chain ends at the top sentinel whatever its temperature: a plug
+      // hotter than it (an absurd start) must not swap places with it.
+      if (a == kTopSentinel || t[a].Cap <= 0.0) break;
       if (unstablePair(t[p].Temp, t[a].Temp)) {
         if (mode == -1) {
           swapWithAbove(t, p);
@@ -53,7 +56,6 @@ void sortPlugs(State& st, HostServices& host, int mode) {
         changed = true;
         continue;  // the same p against its new upper neighbour
       }
-      if (a == kTopSentinel || t[a].Cap <= 0.0) break;
       p = a;
     }
   }

@@ -159,18 +159,25 @@ void assembleAndSolve(State& st, HostServices& host, int n, double dt) {
   // range and the plugs it would mix with (warm water rises, cold water
   // sinks) can take its excess heat, the solution stops instead: shorter
   // sub-steps let the heat spread before the plug reaches a limit.
+  // A trial that stops there sends no warning for the plugs below: they are
+  // solved again.
   w.limitAvoidable = false;
+  int stopAt = 0;
+  for (int i = 1; w.trial && i <= n && stopAt == 0; ++i) {
+    const double temp = w.tNew[at(i)];
+    if ((temp < kTempLow || temp > kTempHigh) && roomToMix(w, n, i)) stopAt = i;
+  }
   c = t.first();
   for (int i = 1; i <= n; ++i) {
     double temp = w.tNew[at(i)];
     if (temp < kTempLow || temp > kTempHigh) {
-      if (w.trial && roomToMix(w, n, i)) {
+      if (i == stopAt) {
         w.limitAvoidable = true;
         return;
       }
       // A step cut into sub-steps warns once, not once per sub-step.
       SubStepWork& sub = st.sub;
-      if (!(sub.spread && sub.limitReported)) {
+      if (stopAt == 0 && !(sub.spread && sub.limitReported)) {
         report(st, host, "Warning", "T OF STORE IS OUT OF RANGE [0-100]");
         sub.limitReported = sub.spread;
       }

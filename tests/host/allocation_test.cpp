@@ -24,8 +24,15 @@ void* operator new(std::size_t n) {
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
   throw std::bad_alloc();
 }
+// The no-throw form too: a store of a unit is made with it, and freed with the
+// plain delete above, which must pair with the same allocator.
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  if (counting.load()) ++allocations;
+  return std::malloc(n == 0 ? 1 : n);
+}
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace plugstore::test {
 namespace {

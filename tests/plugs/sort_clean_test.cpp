@@ -30,6 +30,12 @@ TEST_F(SortClean, SortSwapsAndMixMerges) {
   EXPECT_EQ(chainTemps(st), (std::vector<double>{40, 50, 60}));
   EXPECT_EQ(st.plugs[1].zDown, 0);  // heights wait for the adjustment
 
+  // A plug hotter than the top sentinel once swapped with it for ever.
+  buildChain(st, {{1.0, 1e6, 0, 1}, {1.0, 40.0, 1, 2}});
+  sortPlugs(st, host, -1);
+  EXPECT_EQ(chainTemps(st), (std::vector<double>{40, 1e6}));
+  EXPECT_EQ(st.plugs[kTopSentinel].iDown, 1);
+
   buildChain(st, {{1.0, 60.0, 0, 250000}, {3.0, 40.0, 250000, kZTop}});
   sortPlugs(st, host, 0);
   ASSERT_EQ(countPlugs(st.plugs), 1);

@@ -134,6 +134,25 @@ TEST_F(RunTest, TheEnergyAccountAddsTheOutputsOverTheSteps) {
   EXPECT_NEAR(out.rows.back()[1] / 3.6, a.storedChange, 1e-6);
 }
 
+TEST_F(RunTest, HeatTheLimitTakesFromABoilingStoreIsAccountedNotUnexplained) {
+  // A store at 99 degC heated by 10 kW for an hour: the plugs stop at 100 degC.
+  const std::string text =
+      "[simulation]\nstop = 1\nstep = 0.25\n"
+      "[parameters]\nstore.initialTemperature = 99\nstore.referenceTemperature = 20\n"
+      "loss = { uaBottom = 0, uaSideLower = 0, uaSideMiddle = 0, uaSideUpper = 0, uaTop = 0 }\n"
+      "heatA1.height = 0.5\n"
+      "[inputs]\nheatA1.power = 10\n";
+  const RunReport r = run(text, "limit.csv");
+  EXPECT_GT(r.warnings(), 0);
+  const EnergyAccount& a = r.account;
+  EXPECT_GT(a.limitedSteps, 0);
+  EXPECT_NEAR(a.net("heat"), 10.0, 1e-9);
+  EXPECT_LT(a.limitHeat, -5.0);
+  EXPECT_NEAR(a.residual(), 0.0, 1e-6);
+  const std::string summary = summaryText(parseScenario(text, folder / "x.toml"), r);
+  EXPECT_NE(summary.find("temperature limit"), std::string::npos) << summary;
+}
+
 TEST_F(RunTest, Label1TakesTheStartProfileFromTheScenariosFolder) {
   fs::create_directories(folder / "start");
   // Two plugs of half the store each: 20 degC below, 60 degC above.

@@ -218,6 +218,10 @@ TEST_F(ScenarioTest, ValuesTheComponentRejectsAreReportedWhereTheyAreSet) {
   // A second Hx with bad heights matters only once it is counted in.
   EXPECT_NO_THROW(parse("[parameters]\nhx.count = 1\nhx2.inletHeight = 2\n"));
   EXPECT_EQ(error("[parameters]\nhx.count = 2\nhx2.inletHeight = 2\n").place.line, 3);
+  // Sizes no store has, as the component's own checks find them.
+  EXPECT_NE(error("[parameters]\nstore.volume = 1e-300\n").message.find("from 1e-12 to 1e12"),
+            std::string::npos);
+  EXPECT_EQ(error("[parameters]\nstore.initialTemperature = 3e7\n").place.line, 2);
 }
 
 TEST_F(ScenarioTest, InputsThatWouldHaveNoEffectAreRefused) {
@@ -240,6 +244,9 @@ TEST_F(ScenarioTest, TimeGridAndLabelAreChecked) {
   EXPECT_NE(error("[simulation]\nstop = 1\nstep = 0.3\n").message.find("whole number of steps"),
             std::string::npos);
   EXPECT_NE(error("[simulation]\nstart = 5\nstop = 5\n").message.find("stop after it starts"),
+            std::string::npos);
+  // More steps than an int counts once gave a negative step count that passed.
+  EXPECT_NE(error("[simulation]\nstop = 1e12\nstep = 0.25\n").message.find("more than the 1e9"),
             std::string::npos);
   EXPECT_NE(error("[simulation]\nlabel1 = \"no-such-folder\"\n").message.find("does not exist"),
             std::string::npos);
@@ -308,6 +315,13 @@ TEST_F(ScenarioTest, SeriesFilesMapColumnsToInputs) {
   d = error("[[series]]\nfile = \"missing.csv\"\n");
   EXPECT_EQ(d.place.line, 2);
   EXPECT_NE(d.message.find("cannot open the series file"), std::string::npos) << d.message;
+
+  // A device or a folder would be read for ever, or as empty: refused where named.
+  for (const char* other : {"/dev/zero", "."}) {
+    d = error(std::string("[[series]]\nfile = \"") + other + "\"\n");
+    EXPECT_EQ(d.place.line, 2);
+    EXPECT_NE(d.message.find("is not a regular file"), std::string::npos) << d.message;
+  }
 
   d = error(ports +
             "[inputs]\nport1.massFlow = 3\nport1.temperatureA = 10\n[[series]]\n"

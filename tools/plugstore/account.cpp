@@ -67,8 +67,6 @@ AccountBook::AccountBook(const Scenario& s) {
     }
   }
   intoPlugs_ = output("balance.heatIntoPlugs");
-  const CatalogEntry* limit = findOutput("balance.limitHeat");
-  limit_ = limit != nullptr ? static_cast<std::size_t>(limit->number - 1) : kNone;
   loss_ = output("loss.heat");
   storageRate_ = output("balance.storageRate");
   balance_ = output("store.balance");
@@ -76,14 +74,20 @@ AccountBook::AccountBook(const Scenario& s) {
 
 void AccountBook::add(EnergyAccount& a, const std::array<double, standin::kOutputs>& out,
                       const std::array<double, standin::kInputs>& inputs, double hours, double time,
-                      double fraction) const {
+                      bool limited, double fraction) const {
   const double h = hours * fraction;
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     const Source& src = sources_[i];
     a.flows[i].add((src.input ? inputs[src.index] : out[src.index]) * h);
   }
   a.heatIntoPlugs += out[intoPlugs_] * h;
-  if (limit_ != kNone) a.limitHeat += out[limit_] * h;
+  // The component has no output for the heat its 0.1 ... 100 degC limit
+  // takes; that heat is all its main balance leaves of such a step (a plug
+  // limited at 100 degC loses the heat above it: a positive balance).
+  if (limited) {
+    a.limitHeat -= out[balance_] * h;
+    ++a.limitedSteps;
+  }
   a.losses -= out[loss_] * h;
   a.storedChange += out[storageRate_] * h;
   const double balance = std::abs(out[balance_]);

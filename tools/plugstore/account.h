@@ -16,6 +16,9 @@
 
 namespace plugstore::runner {
 
+// The component's warning that it limited a plug to 0.1 ... 100 degC.
+inline constexpr const char* kLimitWarning = "T OF STORE IS OUT OF RANGE [0-100]";
+
 struct Flow {
   std::string key;    // "port1", "hx2", "heatA3"
   std::string label;  // "port 1" or "port 1 (DHW)" with a name from [names]
@@ -26,9 +29,12 @@ struct Flow {
 };
 
 struct EnergyAccount {
-  std::vector<Flow> flows;      // ports in use, heat exchangers in use, heat inputs
-  double heatIntoPlugs = 0.0;   // heat exchangers and heat inputs as the plugs took them
-  double limitHeat = 0.0;       // put in by the 0.1 ... 100 degC limit (negative: removed)
+  std::vector<Flow> flows;     // ports in use, heat exchangers in use, heat inputs
+  double heatIntoPlugs = 0.0;  // heat exchangers and heat inputs as the plugs took them
+  // Put in (negative: removed) where the component limited a plug to
+  // 0.1 ... 100 degC: the main balance of the steps it warned of the limit.
+  double limitHeat = 0.0;
+  int limitedSteps = 0;         // steps with the component's limit warning
   double losses = 0.0;          // to the ambient (negative: heat lost)
   double storedChange = 0.0;    // change of the stored energy
   double maxAbsBalance = -1.0;  // kW, largest |main balance| of a step; -1: no step yet
@@ -53,21 +59,20 @@ class AccountBook {
   // An account with the rows of this scenario, all 0.
   [[nodiscard]] EnergyAccount empty() const { return blank_; }
   // Adds `fraction` of a step of `hours` that ended at `time`; `inputs` are
-  // those the step was given (heat inputs are read there).
+  // those the step was given (heat inputs are read there); `limited`: the
+  // component warned in the step that it limited a plug's temperature.
   void add(EnergyAccount& a, const std::array<double, standin::kOutputs>& out,
            const std::array<double, standin::kInputs>& inputs, double hours, double time,
-           double fraction = 1.0) const;
-  [[nodiscard]] bool hasLimit() const { return limit_ != kNone; }
+           bool limited, double fraction = 1.0) const;
 
  private:
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   struct Source {
     std::size_t index;  // 0-based in the outputs or the inputs
     bool input;
   };
   EnergyAccount blank_;
   std::vector<Source> sources_;  // one per flow
-  std::size_t intoPlugs_, limit_, loss_, storageRate_, balance_;
+  std::size_t intoPlugs_, loss_, storageRate_, balance_;
 };
 
 }  // namespace plugstore::runner

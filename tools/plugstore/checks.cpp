@@ -1,9 +1,11 @@
 #include "plugstore/checks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 
+#include "host/parameters.h"
 #include "plugstore/names.h"
 
 namespace plugstore::runner {
@@ -83,6 +85,30 @@ void storeRules(Rules& r) {
                                formatNumber(r("barrier.mode")));
   }
   r.atLeast("barrier.ua", 0.0, true, "W/K");
+  const double start = r("store.initialTemperature");
+  if (start <= -273.15 || start > kMaxTemperature) {
+    r.fail("store.initialTemperature",
+           "must lie above -273.15 and at most 10000 degC, not " + formatNumber(start));
+  }
+  if (r("store.referenceTemperature") > kMaxTemperature) {
+    r.fail("store.referenceTemperature",
+           "must be at most 10000 degC, not " + formatNumber(r("store.referenceTemperature")));
+  }
+}
+
+// Sizes no store has: the component's own limits.
+void sizeRules(Rules& r, const std::array<double, kNumParameters>& par) {
+  const int64_t count = whole(r("hx.count"));
+  const int hx = count < 0 ? 0 : static_cast<int>(std::min<int64_t>(count, kMaxHx));
+  for (int n = 1; n <= kNumParameters; ++n) {
+    const double v = par[static_cast<std::size_t>(n - 1)];
+    const std::string name(parameterEntry(n).name);
+    if (isQuantityParameter(n, hx) && outsideAnyStore(v)) {
+      r.fail(name, "must be 0 or of a size from 1e-12 to 1e12, not " + formatNumber(v));
+    } else if (isExponentParameter(n, hx) && std::abs(v) > kMaxExponent) {
+      r.fail(name, "must lie within -10 ... 10, not " + formatNumber(v));
+    }
+  }
 }
 
 void portRules(Rules& r) {
@@ -196,6 +222,7 @@ std::vector<Problem> parameterProblems(const std::array<double, kNumParameters>&
   }
   if (!r.problems.empty()) return r.problems;
   storeRules(r);
+  sizeRules(r, par);
   portRules(r);
   hxRules(r);
   heatInputRules(r);

@@ -1,15 +1,13 @@
 #include "plugstore/initial_profile.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
-#include <system_error>
 
+#include "plugstore/atomic_file.h"
 #include "plugstore/names.h"
 
 namespace plugstore::runner {
@@ -152,24 +150,7 @@ std::filesystem::path writeStartProfile(const std::filesystem::path& folder,
       if (old == text) return file;
     }
   }
-  const std::filesystem::path temporary =
-      folder / (".startProfile.ini." + std::to_string(getpid()) + ".tmp");
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw std::runtime_error("cannot write " + temporary.string());
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, file, ec);
-  if (ec) {
-    std::filesystem::remove(temporary, ec);
-    throw std::runtime_error("cannot write " + file.string());
-  }
+  if (!writeFileAtomically(file, text)) throw std::runtime_error("cannot write " + file.string());
   return file;
 }
 

@@ -130,7 +130,10 @@ class StoreRun {
 
   // Messages of the calls up to `time` (h) into the report.
   void collect(double time) {
-    for (const standin::Message& m : unit_->record().messages) tally_.add(time, m);
+    for (const standin::Message& m : unit_->record().messages) {
+      tally_.add(time, m);
+      limited_ = limited_ || m.text.find(kLimitWarning) != std::string::npos;
+    }
     unit_->record().messages.clear();
   }
 
@@ -177,9 +180,10 @@ class StoreRun {
     }
     if (step < s_.steps()) controllers_.decide(time, time + s_.step, lastInputs_, out);
     report_.lastTime = time;
-    book_.add(report_.account, out, lastInputs_, s_.step, time);
+    book_.add(report_.account, out, lastInputs_, s_.step, time, limited_);
     if (rows != nullptr) rows->step(index_, time, out, extra_);
-    if (totals_) totals_->step(time, s_.step, out, lastInputs_);
+    if (totals_) totals_->step(time, s_.step, out, lastInputs_, limited_);
+    limited_ = false;
   }
 
   void finish(double time, bool completedSteps) {
@@ -208,6 +212,7 @@ class StoreRun {
   Tapping tapping_;
   std::array<double, standin::kInputs> lastInputs_{};
   std::array<double, standin::kOutputs> lastOut_{};
+  bool limited_ = false;  // the step's calls warned of the temperature limit
   std::vector<double> extra_;
   std::optional<AtomicFile> totalsFile_;
   std::optional<PeriodTotals> totals_;
@@ -391,9 +396,9 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
                   in + out);
     o += buf;
   };
-  auto term = [&](const char* label, double kWh, const char* note) {
+  auto term = [&](const char* label, double kWh, const std::string& note) {
     std::snprintf(buf, sizeof buf, "  %-30s %12s %12s %12.4f%s%s\n", label, "", "", kWh,
-                  *note != '\0' ? "   " : "", note);
+                  note.empty() ? "" : "   ", note.c_str());
     o += buf;
   };
   o += "energy account (kWh; into the store positive, out of it negative):\n";
@@ -402,9 +407,12 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
   for (const Flow& f : a.flows) flow(f.label, f.in, f.out);
   term("heat into the plugs", a.heatIntoPlugs,
        "heat exchangers and heat inputs, as the plugs took it");
-  if (findOutput("balance.limitHeat") != nullptr) {
+  if (a.limitedSteps > 0) {
     term("temperature limit", a.limitHeat,
-         "put in (removed if negative) by the 0.1 ... 100 degC limit");
+         "put in (removed if negative) by the 0.1 ... 100 degC limit: the balance of " +
+             (a.limitedSteps == 1 ? std::string("the step")
+                                  : "the " + std::to_string(a.limitedSteps) + " steps") +
+             " with its warning");
   }
   term("losses", a.losses, "to the ambient");
   term("change of stored energy", a.storedChange, "");

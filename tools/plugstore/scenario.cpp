@@ -346,7 +346,17 @@ std::string trimmed(std::string_view s) {
   return std::string(s);
 }
 
+// Only a regular file has an end: a folder, a device such as /dev/zero or a
+// pipe would be read as empty, for ever, or would wait for a writer.
+bool otherThanAFile(const fs::path& path) {
+  std::error_code ec;
+  return fs::exists(path, ec) && !fs::is_regular_file(path, ec);
+}
+
 CsvTable readCsv(const fs::path& path, const Place& from) {
+  if (otherThanAFile(path)) {
+    throw ScenarioError(from, "the series file " + path.string() + " is not a regular file");
+  }
   std::ifstream in(path);
   if (!in) throw ScenarioError(from, "cannot open the series file " + path.string());
   CsvTable t;
@@ -705,11 +715,11 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
                              formatNumber(s.start) + " h, stop " + formatNumber(s.stop) + " h)");
       }
       const double steps = (s.stop - s.start) / s.step;
-      if (!(steps <= static_cast<double>(std::numeric_limits<int>::max()))) {
-        fail(t.source(), "the run has " + formatNumber(std::round(steps)) +
-                             " steps, more than the " +
-                             std::to_string(std::numeric_limits<int>::max()) +
-                             " a run can count (stop, start and step are in hours)");
+      // Steps are counted in an int: a billion is 1900 years at minute steps.
+      if (steps > 1e9) {
+        fail(t.source(), "stop - start (" + formatNumber(s.stop - s.start) + " h) is " +
+                             formatNumber(steps) + " steps of " + formatNumber(s.step) +
+                             " h, more than the 1e9 a run can take");
       }
       if (std::abs(steps - std::round(steps)) > 1e-6 * std::max(1.0, steps)) {
         fail(t.source(), "stop - start (" + formatNumber(s.stop - s.start) +
@@ -1385,6 +1395,9 @@ Scenario parseScenario(const std::string& text, const fs::path& file, bool check
 
 Scenario loadScenario(const fs::path& file, bool checks,
                       const std::vector<std::string>& overrides) {
+  if (otherThanAFile(file)) {
+    throw ScenarioError({file.string(), 0, 0}, "the scenario is not a regular file");
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) throw ScenarioError({file.string(), 0, 0}, "cannot open the scenario file");
   std::ostringstream text;

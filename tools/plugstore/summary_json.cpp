@@ -47,7 +47,7 @@ toml::table storeJson(const Scenario& s, const RunReport& r) {
                       {"closes", a.closes()},
                       {"largestBalance", a.maxAbsBalance},
                       {"largestBalanceTime", a.maxAbsBalanceTime}};
-  if (findOutput("balance.limitHeat") != nullptr) account.insert("temperatureLimit", a.limitHeat);
+  if (a.limitedSteps > 0) account.insert("temperatureLimit", a.limitHeat);
   own.insert("account", std::move(account));
   own.insert("csvRows", r.csvRows);
   own.insert("totalsRows", r.totalsRows);

@@ -77,7 +77,7 @@ PeriodTotals::PeriodTotals(const Scenario& s, const AccountBook& book, std::FILE
     column(f.key + ".out", "kWh");
   }
   column("heatIntoPlugs", "kWh");
-  if (book_.hasLimit()) column("temperatureLimit", "kWh");
+  column("temperatureLimit", "kWh");
   column("losses", "kWh");
   column("storedChange", "kWh");
   column("unexplained", "kWh");
@@ -101,9 +101,9 @@ void PeriodTotals::open(double t) {
 
 void PeriodTotals::add(double begin, double end, double hours, double time,
                        const std::array<double, standin::kOutputs>& out,
-                       const std::array<double, standin::kInputs>& inputs) {
+                       const std::array<double, standin::kInputs>& inputs, bool limited) {
   const double part = end - begin;
-  book_.add(account_, out, inputs, hours, time, part >= hours ? 1.0 : part / hours);
+  book_.add(account_, out, inputs, hours, time, limited, part >= hours ? 1.0 : part / hours);
   for (Temperature& x : temperatures_) {
     const double v = out[x.index];
     x.min = x.hours == 0.0 ? v : std::min(x.min, v);
@@ -115,16 +115,16 @@ void PeriodTotals::add(double begin, double end, double hours, double time,
 }
 
 void PeriodTotals::step(double time, double hours, const std::array<double, standin::kOutputs>& out,
-                        const std::array<double, standin::kInputs>& inputs) {
+                        const std::array<double, standin::kInputs>& inputs, bool limited) {
   double begin = time - hours;
   for (;;) {
     if (!open_) open(begin);
     if (time <= end_ + kTimeTolerance) {
-      add(begin, time, hours, time, out, inputs);
+      add(begin, time, hours, time, out, inputs, limited);
       if (time >= end_ - kTimeTolerance) close(time);
       return;
     }
-    add(begin, end_, hours, time, out, inputs);
+    add(begin, end_, hours, time, out, inputs, limited);
     close(end_);
     begin = end_;
   }
@@ -155,7 +155,7 @@ void PeriodTotals::close(double stop) {
     energy(f.out);
   }
   energy(a.heatIntoPlugs);
-  if (book_.hasLimit()) energy(a.limitHeat);
+  energy(a.limitHeat);
   energy(a.losses);
   energy(a.storedChange);
   energy(a.residual());

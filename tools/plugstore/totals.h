@@ -26,7 +26,7 @@ class PeriodTotals {
   // Writes the header to `csv`.
   PeriodTotals(const Scenario& scenario, const AccountBook& book, std::FILE* csv, bool units);
   void step(double time, double hours, const std::array<double, standin::kOutputs>& out,
-            const std::array<double, standin::kInputs>& inputs);
+            const std::array<double, standin::kInputs>& inputs, bool limited);
   // Writes the period the run ended inside.
   void finish();
   [[nodiscard]] int rows() const { return rows_; }
@@ -42,7 +42,7 @@ class PeriodTotals {
   void open(double t);
   void add(double begin, double end, double hours, double time,
            const std::array<double, standin::kOutputs>& out,
-           const std::array<double, standin::kInputs>& inputs);
+           const std::array<double, standin::kInputs>& inputs, bool limited);
   void close(double stop);
 
   Period period_;
