@@ -54,11 +54,12 @@ def test_rows_failures_and_a_separate_cluster(tmp_path):
     assert local["steps"][0] == 720 and local["port1.outletTemperature.min"][2] > 50.0
     assert abs(local["account.unexplained"][0]) < 1e-6 * local["account.heatA1.in"][0]
 
-    # The same on a scheduler and two workers started apart, on loopback.
+    # The same on a scheduler and two workers started apart, on loopback. Should
+    # this test be killed, the scheduler stops when idle and the workers without it.
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
     address = tmp_path / "scheduler.json"
     processes = [start(["scheduler", "--host", "127.0.0.1", "--port", "0", "--no-dashboard",
-                        "--scheduler-file", str(address)], env)]
+                        "--idle-timeout", "300", "--scheduler-file", str(address)], env)]
     try:
         deadline = time.monotonic() + 60
         while not address.exists() and time.monotonic() < deadline:
