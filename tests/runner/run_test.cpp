@@ -11,12 +11,16 @@
 #include <array>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
+#include <string>
 
+#include "plugstore/intervals.h"
 #include "plugstore/names.h"
 #include "plugstore/scenario.h"
 
@@ -416,6 +420,21 @@ TEST_F(RunTest, IntervalRowsAreTheMeansOfTheirStepsAfterTheInitialState) {
   }
   // The look at the initial state leaves the run as it was.
   EXPECT_EQ(steps.account.storedChange, hours.account.storedChange);
+}
+
+TEST(CsvNumbers, WrittenAsPrintfWritesThem) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (const double v : {0.0, -0.0, 54.98993741, 0.1, 1e-5, 1e-300, 5e-324, 123456789.0,
+                         1234567890.5, -2.5e17, 1.7976931348623157e308, inf, -inf, nan, -nan}) {
+    for (const int digits : {9, 10}) {
+      std::array<char, 40> ours{};
+      std::array<char, 40> theirs{};
+      char* const end = printGeneral(ours.data(), ours.data() + ours.size() - 1, v, digits);
+      std::snprintf(theirs.data(), theirs.size(), "%.*g", digits, v);
+      EXPECT_EQ(std::string(ours.data(), end), std::string(theirs.data())) << v << " " << digits;
+    }
+  }
 }
 
 TEST_F(RunTest, PeriodTotalsFollowTheHostsCalendarAndAddUpToTheRun) {

@@ -1,6 +1,8 @@
 #include "plugstore/intervals.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -39,10 +41,23 @@ IntervalRows::IntervalRows(const Scenario& s, std::FILE* csv, bool units, Sink s
   if (csv_ != nullptr) std::fputs(csvHeader(s, units).c_str(), csv_);
 }
 
+char* printGeneral(char* at, char* end, double v, int digits) {
+  return std::to_chars(at, end, v, std::chars_format::general, digits).ptr;
+}
+
 void IntervalRows::write(double time, const double* values) {
   if (csv_ != nullptr) {
-    std::fprintf(csv_, "%.10g", time);
-    for (std::size_t i = 0; i < width_; ++i) std::fprintf(csv_, ",%.9g", values[i]);
+    // 10 significant digits, sign, point and exponent fit in 32 characters.
+    std::array<char, 32> buf{};
+    char* const end = buf.data() + buf.size();
+    std::fwrite(buf.data(), 1,
+                static_cast<std::size_t>(printGeneral(buf.data(), end, time, 10) - buf.data()),
+                csv_);
+    for (std::size_t i = 0; i < width_; ++i) {
+      buf[0] = ',';
+      char* const last = printGeneral(buf.data() + 1, end, values[i], 9);
+      std::fwrite(buf.data(), 1, static_cast<std::size_t>(last - buf.data()), csv_);
+    }
     std::fputc('\n', csv_);
   }
   if (sink_) sink_(time, {values, width_});

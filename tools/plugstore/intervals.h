@@ -22,6 +22,11 @@ namespace plugstore::runner {
 // its unit's: "buffer.port1.heat".
 std::string csvHeader(const Scenario& scenario, bool units = false);
 
+// v as printf's "%.<digits>g" writes it (to_chars is bound to the same
+// text), into [at, end), without printf's cost of parsing a format for every
+// number; returns the end of the text.
+char* printGeneral(char* at, char* end, double v, int digits);
+
 // With several units each unit (0, 1, ... in the scenario's order) gives its
 // values of a row in turn; the row is written with the last unit's.
 class IntervalRows {
