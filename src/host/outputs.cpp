@@ -251,13 +251,26 @@ double interpolate(const double* x, const double* y, const ProfileRead& r, doubl
   return (xv - xs(r.lo)) * (ys(r.hi) - ys(r.lo)) / (xs(r.hi) - xs(r.lo)) + ys(r.lo);
 }
 
-// The profile at sensor i, between the profile points that were found
-// around its height when the height was last seen.
-double sensorTemperature(Store& s, std::size_t i) {
-  const double z = s.zSensor[i];
-  ProfileRead& r = s.sensorReads[i];
-  if (!(r.known && r.z == z)) r = bracket(kNumProfilePoints, s.zProfile.data(), z);
-  return interpolate(s.zProfile.data(), s.tProfile.data(), r, z);
+// Read k of the profile is at height z from now on.
+void keepRead(Store& s, std::size_t k, double z) {
+  ProfileRead& r = s.profileReads[k];
+  if (!(r.known && r.z == z && r.top == s.zTop)) {
+    r = bracket(kNumProfilePoints, s.zProfile.data(), z);
+    r.top = s.zTop;
+  }
+}
+
+// The heights the outputs read the profile at, with their places among
+// the profile points.
+void keepReads(Store& s) {
+  for (std::size_t i = 0; i < kNumSensors; ++i) keepRead(s, i, s.zSensor[i]);
+  for (int i = 1; i <= 10; ++i) {
+    keepRead(s, Store::kReadOutputs + static_cast<std::size_t>(i - 1), profileOutputHeight(i));
+  }
+  for (std::size_t i = 0; i < kNumHeatInputs; ++i) {
+    if (s.zHeatA[i] > 0.0) keepRead(s, Store::kReadHeatA + i, s.zTop * s.zHeatA[i]);
+    if (s.zHeatB[i] > 0.0) keepRead(s, Store::kReadHeatB + i, s.zTop * s.zHeatB[i]);
+  }
 }
 
 // Sum of temperature x overlap of every plug with each zone, in chain order.
@@ -300,7 +313,10 @@ void profileSensorsZones(State& st) {
   }
   profileTemperatures(st);
 
-  for (std::size_t i = 0; i < kNumSensors; ++i) b.tSensor[i] = sensorTemperature(s, i);
+  keepReads(s);
+  for (std::size_t i = 0; i < kNumSensors; ++i) {
+    b.tSensor[i] = profileAt(s, s.profileReads[i], s.zSensor[i]);
+  }
 
   b.tZone.fill(0.0);
   if (st.chain.n > 0) zoneSums(s, t, st.chain, b);
@@ -328,6 +344,14 @@ double temperatureAtHeight(const State& st, double z, bool interpolate) {
   const int p = plugContaining(t, z);
   if (p < 0) return 0.0;
   return temperatureInPlug(t, p, z, interpolate);
+}
+
+double profileAt(const Store& s, const ProfileRead& read, double z) {
+  if (!(read.known && read.z == z && read.top == s.zTop)) {
+    return vectorLinearInterpolation(kNumProfilePoints, s.zProfile.data(), s.tProfile.data(), z,
+                                     false);
+  }
+  return interpolate(s.zProfile.data(), s.tProfile.data(), read, z);
 }
 
 double vectorLinearInterpolation(int n, const double* x, const double* y, double xv, bool warn) {

@@ -1,10 +1,10 @@
 #include "host/parameters.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -141,10 +141,9 @@ namespace {
 bool sameParameters(State& st, const double* par) {
   if (!st.parametersCurrent) return false;
   // Bit for bit: -0 is not 0, and a NaN is the same NaN.
-  for (std::size_t i = 0; i < kNumParameters; ++i) {
-    if (std::bit_cast<uint64_t>(par[i]) != std::bit_cast<uint64_t>(st.parametersRead[i])) {
-      return false;
-    }
+  // NOLINTNEXTLINE(bugprone-suspicious-memory-comparison): the bits are what counts
+  if (std::memcmp(par, st.parametersRead.data(), sizeof(double) * kNumParameters) != 0) {
+    return false;
   }
   for (DirectPort& port : st.ports) {
     port.zIn = port.zA;
@@ -462,11 +461,9 @@ void writeOutputs(const State& st, HostServices& host, double* out) {
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): SET OUTPUTS");
 
-  const double* zp = s.zProfile.data();
-  const double* tp = s.tProfile.data();
   for (int i = 1; i <= 10; ++i) {
-    const double z = 50000.0 + 100000.0 * (i - 1);
-    setOut(out, 20 + i, vectorLinearInterpolation(kNumProfilePoints, zp, tp, z, false));
+    const auto k = Store::kReadOutputs + static_cast<std::size_t>(i - 1);
+    setOut(out, 20 + i, profileAt(s, s.profileReads[k], profileOutputHeight(i)));
   }
   for (int d = 1; d <= kNumPorts; ++d) {
     const DirectPort& port = st.ports[static_cast<std::size_t>(d - 1)];
@@ -521,13 +518,13 @@ void writeOutputs(const State& st, HostServices& host, double* out) {
   setOut(out, 180, b.tAvg);
   setOut(out, 181, (s.sumQHeatA + s.sumQHeatB) / 1000.0);
   const double zTop = s.zTop;
-  for (int i = 1; i <= kNumHeatInputs; ++i) {
-    const double zA = s.zHeatA[static_cast<std::size_t>(i - 1)];
-    const double zB = s.zHeatB[static_cast<std::size_t>(i - 1)];
-    setOut(out, 181 + i,
-           zA > 0.0 ? vectorLinearInterpolation(kNumProfilePoints, zp, tp, zTop * zA, false) : 0.0);
-    setOut(out, 191 + i,
-           zB > 0.0 ? vectorLinearInterpolation(kNumProfilePoints, zp, tp, zTop * zB, false) : 0.0);
+  for (std::size_t i = 0; i < kNumHeatInputs; ++i) {
+    const double zA = s.zHeatA[i];
+    const double zB = s.zHeatB[i];
+    const ProfileRead& readA = s.profileReads[Store::kReadHeatA + i];
+    const ProfileRead& readB = s.profileReads[Store::kReadHeatB + i];
+    setOut(out, 182 + static_cast<int>(i), zA > 0.0 ? profileAt(s, readA, zTop * zA) : 0.0);
+    setOut(out, 192 + static_cast<int>(i), zB > 0.0 ? profileAt(s, readB, zTop * zB) : 0.0);
   }
 }
 

@@ -1,6 +1,8 @@
 // The implicit conduction and loss system of the plug stack.
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 
 #include "solver/solver.h"
 #include "store/plug_table.h"
@@ -122,6 +124,77 @@ void solveTridiagonal(int n, std::span<const double> tOld, std::span<const doubl
 
 namespace {
 
+// The store's quantities that the loss UA and the conductances use; when
+// one of them differs, bit for bit, from those the kept terms came from,
+// none of the kept terms holds.
+void checkTermsInputs(State& st) {
+  const Store& s = st.store;
+  SolverWork& w = st.solver;
+  const std::array<double, SolverWork::kTermsInputs> now = {s.uaSide1,
+                                                            s.uaSide2,
+                                                            s.uaSide3,
+                                                            s.uaTop,
+                                                            s.uaBottom,
+                                                            s.lambda,
+                                                            s.A,
+                                                            s.height,
+                                                            static_cast<double>(s.zTop),
+                                                            s.uaBarrier,
+                                                            static_cast<double>(s.barrierMode),
+                                                            static_cast<double>(s.zBarrier)};
+  bool same = w.termsEpoch != 0;
+  for (std::size_t i = 0; i < now.size() && same; ++i) {
+    same = std::bit_cast<uint64_t>(now[i]) == std::bit_cast<uint64_t>(w.termsInputs[i]);
+  }
+  if (same) return;
+  w.termsInputs = now;
+  ++w.termsEpoch;
+  if (w.termsEpoch == 0) {  // wrapped: the epochs kept by the records may come back
+    w.terms.fill({});
+    w.termsEpoch = 1;
+  }
+}
+
+// plugLossUA of record p, kept while its heights and its place at an end of
+// the chain stay the same.
+double keptLossUA(State& st, int p) {
+  const PlugTable& t = st.plugs;
+  const Plug& plug = t[p];
+  SolverWork& w = st.solver;
+  SolverWork::PlugTerms& k = w.terms[static_cast<std::size_t>(p)];
+  const int32_t end = t[plug.iUp].Cap <= 0.0 ? 1 : (t[plug.iDown].Cap <= 0.0 ? 2 : 0);
+  if (k.lossEpoch != w.termsEpoch || k.zDown != plug.zDown || k.zUp != plug.zUp || k.end != end) {
+    k.lossUA = plugLossUA(st, p);
+    k.zDown = plug.zDown;
+    k.zUp = plug.zUp;
+    k.end = end;
+    k.lossEpoch = w.termsEpoch;
+  }
+  return k.lossUA;
+}
+
+// interfaceConductance of record c and the plug above it, kept while the
+// heights of both stay the same; a temperature barrier makes it depend on
+// the temperatures, and then it is worked out every time.
+double keptConductance(State& st, int c) {
+  const PlugTable& t = st.plugs;
+  const Plug& pc = t[c];
+  const Plug& ph = t[pc.iUp];
+  if (st.store.barrierMode == 2) return interfaceConductance(st, c, pc.iUp);
+  SolverWork& w = st.solver;
+  SolverWork::PlugTerms& k = w.terms[static_cast<std::size_t>(c)];
+  if (k.condEpoch != w.termsEpoch || k.zDownCond != pc.zDown || k.zUpCond != pc.zUp ||
+      k.zDownAbove != ph.zDown || k.zUpAbove != ph.zUp) {
+    k.conductance = interfaceConductance(st, c, pc.iUp);
+    k.zDownCond = pc.zDown;
+    k.zUpCond = pc.zUp;
+    k.zDownAbove = ph.zDown;
+    k.zUpAbove = ph.zUp;
+    k.condEpoch = w.termsEpoch;
+  }
+  return k.conductance;
+}
+
 // The system of the n plugs: conductances and loss UA only when `heights`
 // (the plugs are new to it), the conductances also when a temperature
 // barrier makes them depend on the plug temperatures.
@@ -133,14 +206,15 @@ void assemble(State& st, HostServices& host, double dt, bool heights) {
   const int n = order.n;
   const double area = s.A;
   const bool conductances = heights || s.barrierMode == 2;
+  if (heights) checkTermsInputs(st);
 
   for (int i = 1; i <= n; ++i) {
     const int c = order.at(i);
     const Plug& pc = t[c];
-    if (conductances && i < n) w.kCond[at(i)] = interfaceConductance(st, c, pc.iUp) / area;
+    if (conductances && i < n) w.kCond[at(i)] = keptConductance(st, c) / area;
     w.qSrc[at(i)] = pc.qV / area;
     if (heights) {
-      w.lossUA[at(i)] = plugLossUA(st, c);
+      w.lossUA[at(i)] = keptLossUA(st, c);
       w.uaArr[at(i)] = w.lossUA[at(i)] / area;
     }
     w.capArr[at(i)] = pc.CapSolver / (dt * area);

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -110,9 +111,11 @@ struct DirectPort {
 // ---------------------------------------------------------------- store
 
 // A height z and the profile points around it (1-based, hi = lo + 1), or
-// lo = hi: z lies beyond the points and takes the value of point lo.
+// lo = hi: z lies beyond the points and takes the value of point lo. The
+// points are where the store's height zTop puts them.
 struct ProfileRead {
   double z = 0.0;
+  int32_t top = 0;  // zTop that placed the profile points
   int32_t lo = 0;
   int32_t hi = 0;
   bool known = false;
@@ -185,9 +188,13 @@ struct Store {
   // 20-point profile (heights in integer units held as doubles)
   std::array<double, kNumProfilePoints> zProfile{};
   std::array<double, kNumProfilePoints> tProfile{};
-  // Where each sensor's height lies among the profile points: it depends on
-  // the height alone (the points are fixed) and is kept with it.
-  std::array<ProfileRead, kNumSensors> sensorReads{};
+  // Where the heights the profile is read at lie among the profile points
+  // (the sensors', the profile outputs', the heat inputs' A then B): it
+  // depends on the height alone, the points being fixed, and is kept with it.
+  static constexpr std::size_t kReadOutputs = kNumSensors;
+  static constexpr std::size_t kReadHeatA = kReadOutputs + 10;
+  static constexpr std::size_t kReadHeatB = kReadHeatA + kNumHeatInputs;
+  std::array<ProfileRead, kReadHeatB + kNumHeatInputs> profileReads{};
 };
 
 // ---------------------------------------------------------------- Hx
@@ -323,6 +330,29 @@ struct SolverWork {
   std::array<double, kSize> lossUA{};  // W/K, loss UA of each plug
   double sumUA = 0.0;                  // W/K, their sum
   bool limited = false;                // the last solution limited a plug
+
+  // A plug's loss UA depends on its heights and on whether it is the
+  // highest or the lowest; its conductance to the plug above on the heights
+  // of both (without a temperature barrier). Both are kept by record with
+  // what they came from, and hold while the store's quantities they use
+  // (termsInputs) stay the same.
+  struct PlugTerms {
+    int32_t zDown = 0;
+    int32_t zUp = 0;
+    int32_t end = 0;  // 1 highest, 2 lowest, 0 between
+    uint32_t lossEpoch = 0;
+    double lossUA = 0.0;
+    int32_t zDownAbove = 0;
+    int32_t zUpAbove = 0;
+    int32_t zDownCond = 0;
+    int32_t zUpCond = 0;
+    uint32_t condEpoch = 0;
+    double conductance = 0.0;
+  };
+  std::array<PlugTerms, kSize> terms{};
+  static constexpr std::size_t kTermsInputs = 12;
+  std::array<double, kTermsInputs> termsInputs{};
+  uint32_t termsEpoch = 0;  // 0: nothing kept yet
   int32_t ite = 0;
   double errSolver = 0.0;
   int32_t solverStatus = 0;  // 0 iterating, 1 converged, 2 diverged, 3 limit

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "solver/heat_helpers.h"
@@ -177,6 +178,29 @@ TEST_F(Conduction, CoincidingPlugsConductOverOneHeightUnit) {
   EXPECT_NEAR(e1, e0, 1e-6 * e0);  // conduction alone keeps the energy
   EXPECT_NEAR(after[1], after[2], 1e-3);
   EXPECT_TRUE(host.messagesSent.empty());
+}
+
+// The solver keeps loss UA and conductances by plug record between calls:
+// what it solves must still follow the store's quantities and the heights.
+TEST_F(Conduction, KeptTermsFollowTheStoreAndTheHeights) {
+  auto solveTwoPlugs = [this](State& x, int32_t boundary) {
+    buildChain(x, {{1e5, 30.0, 0, boundary}, {1e5, 50.0, boundary, kZTop}});
+    x.solver.tStartArr[1] = 30.0;
+    x.solver.tStartArr[2] = 50.0;
+    assembleAndSolve(x, host, 2, 3600.0);
+    return chainTemps(x);
+  };
+  st.store.uaSide1 = 2.0;
+  solveTwoPlugs(st, 400000);
+  // Other quantities over the same heights, then other heights.
+  for (const int32_t boundary : {400000, 300000}) {
+    st.store.lambda = 60.0;
+    st.store.uaSide1 = 20.0;
+    auto fresh = std::make_unique<State>();
+    test::setStore(*fresh, 0.3, 1.5, 60.0);
+    fresh->store.uaSide1 = 20.0;
+    EXPECT_EQ(solveTwoPlugs(st, boundary), solveTwoPlugs(*fresh, boundary)) << boundary;
+  }
 }
 
 TEST_F(Conduction, OutOfRangeIsLimitedAndNonFiniteIsDivergence) {
