@@ -36,11 +36,14 @@ void sortPlugs(State& st, HostServices& host, int mode) {
   (void)host;
   PlugTable& t = st.plugs;
   // Every swap undoes one inversion of the density order and every merge
-  // removes a plug, so the sweeps end.
+  // removes a plug, so the sweeps end. A sweep changes nothing below the
+  // first pair it changes: the next sweep would pass those plugs again and
+  // find them as stable as before, so it begins at the plug below that pair.
+  int from = kBottomSentinel;
   bool changed = true;
   while (changed) {
     changed = false;
-    int p = t.first();
+    int p = from == kBottomSentinel ? t.first() : from;
     if (t[p].Cap <= 0.0) return;
     for (;;) {
       const int a = t[p].iUp;
@@ -48,6 +51,7 @@ void sortPlugs(State& st, HostServices& host, int mode) {
       // hotter than it (an absurd start) must not swap places with it.
       if (a == kTopSentinel || t[a].Cap <= 0.0) break;
       if (unstablePair(t[p].Temp, t[a].Temp)) {
+        if (!changed) from = t[p].iDown;
         if (mode == -1) {
           swapWithAbove(t, p);
         } else {

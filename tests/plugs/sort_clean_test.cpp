@@ -44,6 +44,12 @@ TEST_F(SortClean, SortSwapsAndMixMerges) {
   EXPECT_DOUBLE_EQ(p.Cap, 4.0);
   EXPECT_EQ(p.zDown, 0);
   EXPECT_EQ(p.zUp, kZTop);
+
+  // Mixing cools a plug below the one beneath it, which then mixes too.
+  buildChain(st, {{1.0, 30.0, 0, 1}, {1.0, 60.0, 1, 2}, {1.0, 50.0, 2, 3}, {3.0, 10.0, 3, 4}});
+  sortPlugs(st, host, 0);
+  ASSERT_EQ(countPlugs(st.plugs), 1);
+  EXPECT_DOUBLE_EQ(st.plugs[st.plugs.first()].Temp, 170.0 / 6.0);
 }
 
 TEST_F(SortClean, AdjustGivesTheRemainderToTheTopAndWarnsOnExcess) {
