@@ -50,6 +50,9 @@ void startOfSimulation(State& st, HostServices& host, int* info) {
     fresh.tWall.swap(hx.tWall);
     fresh.tWallOld.swap(hx.tWallOld);
     fresh.zCv.swap(hx.zCv);
+    fresh.tCvCall.swap(hx.tCvCall);
+    fresh.tCvAttempt.swap(hx.tCvAttempt);
+    fresh.uaCvOld.swap(hx.uaCvOld);
     hx = std::move(fresh);
   }
   st.parametersCurrent = false;  // the Hx records are to be read anew

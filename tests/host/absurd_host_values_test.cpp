@@ -143,5 +143,30 @@ TEST_F(AbsurdHostValues, NewSimulationAfterAFatalStopHasNoStoreUntilItsInitialCa
   EXPECT_DOUBLE_EQ(output(out, "store.meanTemperature"), 60.0);
 }
 
+TEST_F(AbsurdHostValues, SecondSimulationKeepsEveryControlVolumeArrayOfItsCoils) {
+  // A new simulation with the same coil reuses the coil's arrays: every one
+  // of them, or the start of its first step writes past an empty one.
+  param(par, "hx.count") = 1.0;
+  param(par, "hx1.inletHeight") = 0.5;
+  param(par, "hx1.outletHeight") = 0.1;
+  param(par, "hx1.innerDiameter") = 0.016;
+  param(par, "hx1.outerDiameter") = 0.018;
+  param(par, "hx1.length") = 10.0;
+  param(par, "hx1.wallConductivity") = 380.0;
+  param(par, "hx1.specificHeat") = 3.8;
+  param(par, "hx1.density") = 1030.0;
+  param(par, "hx1.numberOfCv") = 4.0;
+  input(in, "hx1.massFlow") = 200.0;
+  input(in, "hx1.inletTemperature") = 70.0;
+  for (int run = 0; run < 2; ++run) {
+    start();
+    EXPECT_FALSE(untouched(0.25));
+    proto.endOfTimeStep(0.25, par);
+    EXPECT_FALSE(untouched(0.5));
+  }
+  EXPECT_GT(output(out, "hx1.heatToStore"), 0.0);
+  EXPECT_EQ(host.countMessages("", "FATAL") + host.countMessages("", "Fatal"), 0);
+}
+
 }  // namespace
 }  // namespace plugstore::test

@@ -16,8 +16,13 @@ std::string csvHeader(const Scenario& s, bool units) {
   for (const Scenario* u : storesOf(s)) {
     const std::string prefix = u->name.empty() ? "" : u->name + ".";
     for (int n : u->outputs) {
-      line += "," + prefix + columnName(*u, n);
-      unitRow += "," + columnUnit(*u, n);
+      // Piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on "," + a
+      // temporary string.
+      line += ',';
+      line += prefix;
+      line += columnName(*u, n);
+      unitRow += ',';
+      unitRow += columnUnit(*u, n);
     }
   }
   return line + "\n" + (units ? unitRow + "\n" : "");
