@@ -52,18 +52,18 @@ char* printGeneral(char* at, char* end, double v, int digits) {
 
 void IntervalRows::write(double time, const double* values) {
   if (csv_ != nullptr) {
-    // 10 significant digits, sign, point and exponent fit in 32 characters.
-    std::array<char, 32> buf{};
-    char* const end = buf.data() + buf.size();
-    std::fwrite(buf.data(), 1,
-                static_cast<std::size_t>(printGeneral(buf.data(), end, time, 10) - buf.data()),
-                csv_);
+    // Up to 10 significant digits, sign, point and exponent: 32 characters
+    // a number is plenty.
+    constexpr std::size_t kNumberWidth = 32;
+    text_.resize(kNumberWidth * (width_ + 1) + 1);
+    char* const end = text_.data() + text_.size();
+    char* at = printGeneral(text_.data(), end, time, 10);
     for (std::size_t i = 0; i < width_; ++i) {
-      buf[0] = ',';
-      char* const last = printGeneral(buf.data() + 1, end, values[i], 9);
-      std::fwrite(buf.data(), 1, static_cast<std::size_t>(last - buf.data()), csv_);
+      *at++ = ',';
+      at = printGeneral(at, end, values[i], 9);
     }
-    std::fputc('\n', csv_);
+    *at++ = '\n';
+    std::fwrite(text_.data(), 1, static_cast<std::size_t>(at - text_.data()), csv_);
   }
   if (sink_) sink_(time, {values, width_});
   ++rows_;

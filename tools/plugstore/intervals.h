@@ -65,6 +65,7 @@ class IntervalRows {
   double lastTime_ = 0.0;
   std::vector<double> sums_;
   std::vector<double> row_;
+  std::vector<char> text_;  // a row's line, written at once
   int rows_ = 0;
 };
 
