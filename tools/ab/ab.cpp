@@ -110,6 +110,13 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // One file is loaded once by the process: both sides would be the same
+  // stores, and the comparison would compare nothing.
+  std::error_code same;
+  if (fs::equivalent(o.libA, o.libB, same)) {
+    std::fprintf(stderr, "plugstore_ab: --a and --b are one file; compare a copy of it\n");
+    return 2;
+  }
   standin::Component a(o.libA);
   standin::Component b(o.libB);
   for (const standin::Component* c : {&a, &b}) {
