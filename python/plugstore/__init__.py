@@ -6,16 +6,20 @@
   (``plugstore run``) reads and runs them; ``run`` gives a DataFrame indexed
   by time, with the run's summary in ``.attrs["summary"]``.
 - ``sweep``: every variant of a base scenario, on a Dask cluster.
+- ``fit``: free parameters of a base scenario fitted to measured data.
 """
 
 from ._plugstore import Scenario, ScenarioError
 from .catalog import INPUT_NAMES, OUTPUT_NAMES, PARAMETER_NAMES, catalog
+from .fit import FitError, FitResult, fit
 from .scenarios import load, run
 from .store import FatalError, Message, Store
 from .sweep import sweep
 
 __all__ = [
     "FatalError",
+    "FitError",
+    "FitResult",
     "INPUT_NAMES",
     "Message",
     "OUTPUT_NAMES",
@@ -24,6 +28,7 @@ __all__ = [
     "ScenarioError",
     "Store",
     "catalog",
+    "fit",
     "load",
     "run",
     "sweep",

@@ -1,4 +1,5 @@
 """python -m plugstore sweep NAME.sweep.toml [--workers N] [--scheduler ADDR] [-o results.csv]
+python -m plugstore fit NAME.fit.toml [--workers N] [--scheduler ADDR] (plugstore/fit.py)
 
 The command `plugstore sweep` hands over to this. A sweep file names the base
 scenario and the variants (ending its name in .sweep.toml tells it apart
@@ -128,5 +129,10 @@ def main(argv=None):
 if __name__ == "__main__":
     if len(sys.argv) > 1 and sys.argv[1] == "sweep":
         sys.exit(main(sys.argv[2:]))
-    print("usage: python -m plugstore sweep SWEEP.toml [options]", file=sys.stderr)
+    if len(sys.argv) > 1 and sys.argv[1] == "fit":
+        from .fit import main as fit_main
+
+        sys.exit(fit_main(sys.argv[2:]))
+    print("usage: python -m plugstore sweep SWEEP.toml [options]\n"
+          "       python -m plugstore fit NAME.fit.toml [options]", file=sys.stderr)
     sys.exit(BAD)
