@@ -487,7 +487,7 @@ def _segment(spec, k, path, base, files, inputs, maps, problem, start_profile, i
                        "before it gives the start")
     rows = slice(first, last + 1)
     times = data.times[first - 1 : last + 1]
-    step = (times[-1] - times[0]) / (len(times) - 1)
+    step = float(np.median(np.diff(times)))
     uneven = np.flatnonzero(np.abs(np.diff(times) - step) > 1e-3 * step)
     if uneven.size:
         line = data.lines[first + uneven[0]]
@@ -495,6 +495,7 @@ def _segment(spec, k, path, base, files, inputs, maps, problem, start_profile, i
                        f"{data.unit} is not one step ({step / unit:g} {data.unit}) after the "
                        f"row before: segment {name} needs evenly spaced rows")
     n = last - first + 1
+    step = (times[-1] - times[0]) / n  # the mean: times written with few digits
     # Row k drives the step ending at its time ("end") or beginning at it ("mean").
     start = data.times[first] - (step if problem.timing == "end" else 0.0)
     matrix = np.empty((n, len(INPUT_NAMES)))
@@ -717,17 +718,20 @@ class _Evaluator:
                 self.bar.set_postfix_str(f"cost {cost:.6g}")
         return r
 
-    def jacobian(self, x, r0=None):
-        """Forward differences, every one at once; towards the lower bound
-        where the upper one is too near."""
-        frees = self.problem.frees
-        steps = np.array([f.step if v + f.step <= f.upper else -f.step
-                          for f, v in zip(frees, x)])
+    def jacobian(self, x, columns=None):
+        """Forward differences of the free parameters `columns` (default:
+        all), every one at once; towards the lower bound where the upper one
+        is too near."""
+        columns = list(range(len(self.problem.frees))) if columns is None else list(columns)
+        frees = [self.problem.frees[j] for j in columns]
+        x = np.asarray(x, float)
+        steps = np.array([f.step if x[j] + f.step <= f.upper else -f.step
+                          for f, j in zip(frees, columns)])
         points = [np.array(x, float) for _ in frees]
-        for j, p in enumerate(points):
-            p[j] += steps[j]
+        for p, j, h in zip(points, columns, steps):
+            p[j] += h
         self.outputs([x] + points, self.fitted)
-        r0 = self.residuals(x) if r0 is None else r0
+        r0 = self.residuals(x)
         J = np.column_stack([(self.residuals(p) - r0) / h for p, h in zip(points, steps)])
         # A height that stays inside one plug changes nothing: such columns
         # are taken again over wider differences, up to a quarter of the bounds.
@@ -739,10 +743,10 @@ class _Evaluator:
             wider = []
             for j in flat:
                 steps[j] *= 4
-                if not frees[j].lower <= x[j] + steps[j] <= frees[j].upper:
+                if not frees[j].lower <= x[columns[j]] + steps[j] <= frees[j].upper:
                     steps[j] = -steps[j]
                 p = np.array(x, float)
-                p[j] += steps[j]
+                p[columns[j]] += steps[j]
                 wider.append(p)
             self.outputs(wider, self.fitted)
             for j, p in zip(flat, wider):
@@ -925,26 +929,64 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
         everything = range(len(problem.segments))
         before = ev.outputs([x0], everything)
         r0 = ev.residuals(x0)
-        message, res = "", None
+        J, flats = None, [(0.0, 0.0)] * len(frees)
         try:
-            res = least_squares(ev.residuals, x0, jac=ev.jacobian, bounds=(lower, upper),
-                                method="trf", loss=settings["loss"],
-                                f_scale=settings["lossScale"], x_scale=upper - lower,
-                                max_nfev=settings["maxEvaluations"], ftol=settings["tolerance"],
-                                xtol=settings["tolerance"], gtol=settings["tolerance"])
-            x, J, converged = res.x, res.jac, res.status > 0
-            message = res.message
+            x, res = _solve(ev, x0, list(range(len(frees))), settings)
+            flats = ev.flat_intervals(x)
+            jumpy = [j for j, (a, b) in enumerate(flats) if a + b > 0]
+            if jumpy:
+                # A value that moves the outputs in jumps is put in the middle
+                # of the interval where they stay the same (they do not change),
+                # and the others are fitted again with it held: across a jump
+                # the differences mislead the steps of the others.
+                for j in jumpy:
+                    a, b = flats[j]
+                    x[j] += 0.5 * (b - a)
+                smooth = [j for j in range(len(frees)) if j not in jumpy]
+                if smooth:
+                    x, res = _solve(ev, x, smooth, settings)
+                    flats = ev.flat_intervals(x)
+                    for j in jumpy:
+                        a, b = flats[j]
+                        x[j] += 0.5 * (b - a)
+                        flats[j] = (0.5 * (a + b), 0.5 * (a + b))
+            converged, message = res.status > 0, res.message
+            J = ev.jacobian(x)
         except _TimeUp:
-            x, J, converged = ev.best[1], None, False
+            x, converged = ev.best[1], False
             message = f"the time limit of {limit:g} s ran out"
         after = ev.outputs([x], everything, force=True)
-        flats = ev.flat_intervals(x) if J is not None else [(0.0, 0.0)] * len(frees)
     finally:
         pool.close()
         if bar is not None:
             bar.close()
     return _result(problem, settings, path, x0, r0, x, J, flats, converged, message, before,
                    after, ev, time.monotonic() - clock, write, report)
+
+
+def _solve(ev, x, moving, settings):
+    """least_squares over the free parameters `moving` (indices), the others
+    held at their values in `x`; the full point and scipy's result, with
+    `moving` added."""
+    from scipy.optimize import least_squares
+
+    frees = ev.problem.frees
+    held = np.array(x, float)
+
+    def point(y):
+        p = held.copy()
+        p[moving] = y
+        return p
+
+    lower = np.array([frees[j].lower for j in moving])
+    upper = np.array([frees[j].upper for j in moving])
+    res = least_squares(lambda y: ev.residuals(point(y)), held[moving],
+                        jac=lambda y: ev.jacobian(point(y), moving), bounds=(lower, upper),
+                        method="trf", loss=settings["loss"], f_scale=settings["lossScale"],
+                        x_scale=upper - lower, max_nfev=settings["maxEvaluations"],
+                        ftol=settings["tolerance"], xtol=settings["tolerance"],
+                        gtol=settings["tolerance"])
+    return point(res.x), res
 
 
 def _result(problem, settings, path, x0, r0, x, J, flats, converged, message, before, after, ev,
@@ -967,10 +1009,18 @@ def _result(problem, settings, path, x0, r0, x, J, flats, converged, message, be
         se, corr, dead = np.full(len(frees), math.nan), np.full((len(frees),) * 2, math.nan), \
             np.zeros(len(frees), bool)
         findings.append("No uncertainties: the fit stopped before its Jacobian at the end.")
+    # scipy's steps stay strictly inside the bounds and slow down near one:
+    # a value is on its bound when a Gauss-Newton step of the smooth values
+    # from the end would cross it, or when its flat interval reaches it.
+    smooth = [j for j, (a, b) in enumerate(flats) if a + b == 0]
+    wanted = np.array(x, float)
+    if J is not None and smooth:
+        wanted[smooth] -= np.linalg.lstsq(J[:, smooth], r, rcond=None)[0]
     bound = []
-    for f, v in zip(frees, x):
+    for f, v, w, (a, b) in zip(frees, x, wanted, flats):
         tol = 1e-6 * (f.upper - f.lower)
-        bound.append("lower" if v <= f.lower + tol else "upper" if v >= f.upper - tol else "")
+        bound.append("lower" if min(v - a, w) <= f.lower + tol else
+                     "upper" if max(v + b, w) >= f.upper - tol else "")
     verdict = ""
     if not converged:
         verdict = f"the fit did not converge: {message}"

@@ -7,6 +7,7 @@
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
 //   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
+//   plugstore fit NAME.fit.toml [--workers N]                    calibration to data (Python)
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -63,25 +64,25 @@ int plot(const std::string& csv, const std::string& png, const std::string& titl
   return status == 0 ? 0 : kBadScenario;
 }
 
-// Hands the process over to the Python package's sweep command, found in
-// this build's python folder; returns only when that cannot start.
-int sweep(const std::vector<std::string>& args) {
+// Hands the process over to the Python package's `command` (sweep, fit),
+// found in this build's python folder; returns only when that cannot start.
+int handOver(const std::string& command, const std::vector<std::string>& args) {
   const std::string package = PLUGSTORE_PYTHON_PACKAGE_DIR;
   if (!fs::exists(fs::path(package) / "plugstore")) {
-    std::cerr << "plugstore sweep: the Python package was not built (" << package
+    std::cerr << "plugstore " << command << ": the Python package was not built (" << package
               << "): it needs pybind11-dev, python3-pybind11 and python3-dev\n";
     return kBadScenario;
   }
   const char* old = std::getenv("PYTHONPATH");
   const std::string path = package + (old != nullptr && *old != '\0' ? ":" + std::string(old) : "");
   setenv("PYTHONPATH", path.c_str(), 1);
-  std::vector<std::string> words = {PLUGSTORE_PYTHON, "-m", "plugstore", "sweep"};
+  std::vector<std::string> words = {PLUGSTORE_PYTHON, "-m", "plugstore", command};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
   execv(PLUGSTORE_PYTHON, argv.data());
-  std::cerr << "plugstore sweep: cannot start " << PLUGSTORE_PYTHON << "\n";
+  std::cerr << "plugstore " << command << ": cannot start " << PLUGSTORE_PYTHON << "\n";
   return kBadScenario;
 }
 
@@ -195,6 +196,12 @@ int main(int argc, char** argv) {
       "docs/python.md)");
   sweepCmd->prefix_command();
   sweepCmd->set_help_flag();  // its --help is the Python command's
+  CLI::App* fitCmd = app.add_subcommand(
+      "fit",
+      "Calibrate a store to measured data: fit NAME.fit.toml [--workers N] [--scheduler ADDR] "
+      "[--time-limit S] [-q] (the Python package; docs/fit.md)");
+  fitCmd->prefix_command();
+  fitCmd->set_help_flag();
 
   try {
     app.parse(argc, argv);
@@ -203,7 +210,8 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : kBadScenario;
   }
 
-  if (*sweepCmd) return sweep(sweepCmd->remaining());
+  if (*sweepCmd) return handOver("sweep", sweepCmd->remaining());
+  if (*fitCmd) return handOver("fit", fitCmd->remaining());
 
   try {
     if (*describe && !describeWhat.empty()) {
