@@ -44,6 +44,8 @@ CORRELATED = 0.95
 # stack of plugs, so outputs move in small jumps with a height (a heater that
 # moves within a plug heats the same plug); a wide difference sees the trend.
 DIFFERENCE = 0.02
+# Points across the bounds at which such a value is tried.
+SCAN = 81
 
 STOPPED = 1  # the component stopped a simulation
 BAD = 2  # a bad fit file, data file or command line
@@ -699,7 +701,7 @@ class _Evaluator:
             if self.bar is not None:
                 self.bar.update(len({x.tobytes() for _, x in tasks}))
             # Keep the outputs of the last rounds only: a long segment's rows are many.
-            keep = 4 * len(self.problem.segments) * (len(self.problem.frees) + 1)
+            keep = max(4 * len(self.problem.segments) * (len(self.problem.frees) + 1), len(keys))
             for key in list(self.cache)[: max(0, len(self.cache) - keep)]:
                 del self.cache[key]
         return [self.cache[k] for k in keys]
@@ -752,6 +754,24 @@ class _Evaluator:
             for j, p in zip(flat, wider):
                 J[:, j] = (self.residuals(p) - r0) / steps[j]
         return J
+
+    def scan(self, x, columns):
+        """`x` with each of the free parameters `columns` in turn moved to
+        the best of SCAN points across its bounds (or kept)."""
+        x = np.array(x, float)
+        for j in columns:
+            f = self.problem.frees[j]
+            points = []
+            for v in np.linspace(f.lower, f.upper, SCAN):
+                p = x.copy()
+                p[j] = v
+                points.append(p)
+            self.outputs(points, self.fitted)
+            cost = [float(r @ r) for r in map(self.residuals, points)]
+            now = self.residuals(x)
+            if min(cost) < float(now @ now):
+                x = points[int(np.argmin(cost))]
+        return x
 
     def flat_intervals(self, x):
         """Per free parameter, (below, above): how far it can move down and
@@ -935,10 +955,13 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
             flats = ev.flat_intervals(x)
             jumpy = [j for j, (a, b) in enumerate(flats) if a + b > 0]
             if jumpy:
-                # A value that moves the outputs in jumps is put in the middle
-                # of the interval where they stay the same (they do not change),
-                # and the others are fitted again with it held: across a jump
-                # the differences mislead the steps of the others.
+                # A value that moves the outputs in jumps leaves the cost full
+                # of steps and pits, which trap the descent: it is scanned
+                # across its bounds, then put in the middle of the interval
+                # where the outputs stay the same, and the others are fitted
+                # again with it held (across a jump differences mislead).
+                x = ev.scan(x, jumpy)
+                flats = ev.flat_intervals(x)
                 for j in jumpy:
                     a, b = flats[j]
                     x[j] += 0.5 * (b - a)
