@@ -40,12 +40,13 @@ TIME_UNITS = {"h": 1.0, "min": 1.0 / 60.0, "s": 1.0 / 3600.0}
 LOSSES = ("linear", "soft_l1", "huber", "cauchy", "arctan")
 # Above this |correlation| the data cannot tell two parameters apart.
 CORRELATED = 0.95
-# A forward difference of this share of the bounds' width: the store is a
-# stack of plugs, so outputs move in small jumps with a height (a heater that
-# moves within a plug heats the same plug); a wide difference sees the trend.
-DIFFERENCE = 0.02
+# A forward difference of this share of the bounds' width. The store is a
+# stack of plugs, so outputs move in jumps with a height (a heater that moves
+# within a plug heats the same plug); a difference that sees no change is
+# widened by fours.
+DIFFERENCE = 0.001
 # Points across the bounds at which such a value is tried.
-SCAN = 81
+SCAN = 41
 
 STOPPED = 1  # the component stopped a simulation
 BAD = 2  # a bad fit file, data file or command line
@@ -336,7 +337,7 @@ def read_fit_file(path):
         raise FitError(f"{path}: {e}") from None
     _only(doc, path, ("title", "base", "define", "data", "inputs", "compare", "free", "segment",
                       "timing", "startProfile", "loss", "lossScale", "timeLimit",
-                      "maxEvaluations", "tolerance"))
+                      "maxEvaluations", "tolerance", "starts"))
     folder = os.path.dirname(path)
     if not isinstance(doc.get("base"), str):
         raise FitError(f"{path}: base = \"SCENARIO.toml\" names the base scenario")
@@ -358,7 +359,8 @@ def read_fit_file(path):
                 "timeLimit": _number(doc.get("timeLimit", 3600.0), f"{path}: timeLimit"),
                 "maxEvaluations": int(_number(doc.get("maxEvaluations", 200),
                                               f"{path}: maxEvaluations")),
-                "tolerance": _number(doc.get("tolerance", 1e-6), f"{path}: tolerance")}
+                "tolerance": _number(doc.get("tolerance", 1e-6), f"{path}: tolerance"),
+                "starts": int(_number(doc.get("starts", 4), f"{path}: starts"))}
     if settings["loss"] not in LOSSES:
         raise FitError(f"{path}: loss must be one of {', '.join(LOSSES)}")
     timing = doc.get("timing", "end")
@@ -600,25 +602,33 @@ def simulate(problem, i, x):
     return out, warnings, None
 
 
+def _quiet_worker():
+    """A worker process has no use for its standard output."""
+    global _WORKER_QUIET
+    if not _WORKER_QUIET:
+        null = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(null, 1)
+        _WORKER_QUIET = True
+
+
 _WORKER_QUIET = False
 
 
 def _task(problem, i, x):
-    if _WORKER_QUIET:
-        return simulate(problem, i, x)
-    with _quiet_stdout():
-        return simulate(problem, i, x)
+    _quiet_worker()
+    return simulate(problem, i, x)
 
 
 _WORKER_PROBLEM = None
 
 
-def _start_worker(problem):
-    global _WORKER_PROBLEM, _WORKER_QUIET
-    _WORKER_PROBLEM = problem
-    null = os.open(os.devnull, os.O_WRONLY)
-    os.dup2(null, 1)
-    _WORKER_QUIET = True
+def _start_worker(path):
+    global _WORKER_PROBLEM
+    import pickle
+
+    with open(path, "rb") as f:
+        _WORKER_PROBLEM = pickle.load(f)
+    _quiet_worker()
 
 
 def _worker_task(task):
@@ -626,14 +636,18 @@ def _worker_task(task):
 
 
 class _Serial:
+    """Runs in this process, its standard output silenced while the fit lasts."""
+
     def __init__(self, problem):
         self.problem = problem
+        self.quiet = _quiet_stdout()
+        self.quiet.__enter__()
 
     def map(self, tasks):
-        return [_task(self.problem, i, x) for i, x in tasks]
+        return [simulate(self.problem, i, x) for i, x in tasks]
 
     def close(self):
-        pass
+        self.quiet.__exit__(None, None, None)
 
 
 class _Processes:
@@ -641,8 +655,16 @@ class _Processes:
         import multiprocessing
         from concurrent.futures import ProcessPoolExecutor
 
+        import pickle
+
+        # The problem (all measured rows) reaches the workers as a file: a
+        # worker that fails while it starts cannot leave a long write to its
+        # pipe hanging.
+        fd, path = tempfile.mkstemp(suffix=".pickle", dir=_folder(problem))
+        with os.fdopen(fd, "wb") as f:
+            pickle.dump(problem, f)
         self.pool = ProcessPoolExecutor(workers, mp_context=multiprocessing.get_context("spawn"),
-                                        initializer=_start_worker, initargs=(problem,))
+                                        initializer=_start_worker, initargs=(path,))
 
     def map(self, tasks):
         return list(self.pool.map(_worker_task, tasks))
@@ -678,6 +700,21 @@ class _Evaluator:
         self.evaluations = 0
         self.best = (math.inf, None)
         self.fitted = [i for i, s in enumerate(problem.segments) if s.use == "fit"]
+
+    def fork(self):
+        """An evaluator of its own on the same pool, for a descent in
+        another thread."""
+        return _Evaluator(self.problem, self.pool, self.deadline, self.bar)
+
+    def join(self, other):
+        """Counts the evaluations and warnings of a fork, and keeps its
+        outputs."""
+        self.evaluations += other.evaluations
+        for text, n in other.warnings.items():
+            self.warnings[text] = self.warnings.get(text, 0) + n
+        self.cache.update(other.cache)
+        if other.best[0] < self.best[0]:
+            self.best = other.best
 
     def outputs(self, xs, which, force=False):
         keys = [(i, np.asarray(x, float).tobytes()) for x in xs for i in which]
@@ -737,7 +774,7 @@ class _Evaluator:
         J = np.column_stack([(self.residuals(p) - r0) / h for p, h in zip(points, steps)])
         # A height that stays inside one plug changes nothing: such columns
         # are taken again over wider differences, up to a quarter of the bounds.
-        for _ in range(3):
+        for _ in range(5):
             flat = [j for j in range(len(frees)) if not J[:, j].any()
                     and abs(steps[j]) * 4 <= 0.25 * (frees[j].upper - frees[j].lower)]
             if not flat:
@@ -757,21 +794,22 @@ class _Evaluator:
 
     def scan(self, x, columns):
         """`x` with each of the free parameters `columns` in turn moved to
-        the best of SCAN points across its bounds (or kept)."""
-        x = np.array(x, float)
+        the best of SCAN points across its bounds; `x` itself where none is
+        better."""
+        best = x
         for j in columns:
             f = self.problem.frees[j]
             points = []
             for v in np.linspace(f.lower, f.upper, SCAN):
-                p = x.copy()
+                p = np.array(best, float)
                 p[j] = v
                 points.append(p)
             self.outputs(points, self.fitted)
             cost = [float(r @ r) for r in map(self.residuals, points)]
-            now = self.residuals(x)
+            now = self.residuals(best)
             if min(cost) < float(now @ now):
-                x = points[int(np.argmin(cost))]
-        return x
+                best = points[int(np.argmin(cost))]
+        return best
 
     def flat_intervals(self, x):
         """Per free parameter, (below, above): how far it can move down and
@@ -954,25 +992,27 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
             x, res = _solve(ev, x0, list(range(len(frees))), settings)
             flats = ev.flat_intervals(x)
             jumpy = [j for j, (a, b) in enumerate(flats) if a + b > 0]
-            if jumpy:
-                # A value that moves the outputs in jumps leaves the cost full
-                # of steps and pits, which trap the descent: it is scanned
-                # across its bounds, then put in the middle of the interval
-                # where the outputs stay the same, and the others are fitted
-                # again with it held (across a jump differences mislead).
-                x = ev.scan(x, jumpy)
-                flats = ev.flat_intervals(x)
-                for j in jumpy:
-                    a, b = flats[j]
-                    x[j] += 0.5 * (b - a)
-                smooth = [j for j in range(len(frees)) if j not in jumpy]
-                if smooth:
-                    x, res = _solve(ev, x, smooth, settings)
-                    flats = ev.flat_intervals(x)
-                    for j in jumpy:
-                        a, b = flats[j]
-                        x[j] += 0.5 * (b - a)
-                        flats[j] = (0.5 * (a + b), 0.5 * (a + b))
+            if jumpy and settings["starts"] > 1:
+                x, res = _starts(ev, x0, (x, res), jumpy, settings)
+            smooth = [j for j in range(len(frees)) if j not in jumpy]
+            # A value that moves the outputs in jumps leaves the cost full of
+            # steps and pits, which trap the descent: it is scanned across its
+            # bounds and put in the middle of the interval where the outputs
+            # stay the same, and the others are fitted again with it held
+            # (across a jump differences mislead); again until the scan keeps it.
+            for round_ in range(4 if jumpy else 0):
+                scanned = ev.scan(x, jumpy)
+                if scanned is x and round_ > 0:
+                    break
+                x = _centred(scanned, ev.flat_intervals(scanned), jumpy)
+                if not smooth:
+                    break
+                x, res = _solve(ev, x, smooth, settings)
+            flats = ev.flat_intervals(x)
+            x = _centred(x, flats, jumpy)
+            for j in jumpy:
+                a, b = flats[j]
+                flats[j] = (0.5 * (a + b), 0.5 * (a + b))
             converged, message = res.status > 0, res.message
             J = ev.jacobian(x)
         except _TimeUp:
@@ -985,6 +1025,44 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
             bar.close()
     return _result(problem, settings, path, x0, r0, x, J, flats, converged, message, before,
                    after, ev, time.monotonic() - clock, write, report)
+
+
+def _starts(ev, x0, found, jumpy, settings):
+    """The best of the descent `found` and descents from further starts, in
+    which the values that move the outputs in jumps are spread across their
+    bounds: the same store can end in another pit from each. The descents
+    run at once, each with an evaluator of its own on the same pool."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    n = settings["starts"] - 1
+    points = []
+    for k in range(n):
+        p = np.array(x0, float)
+        for j in jumpy:
+            f = ev.problem.frees[j]
+            p[j] = f.lower + (k + 0.5) / n * (f.upper - f.lower)
+        points.append(p)
+    evaluators = [ev.fork() for _ in points]
+    with ThreadPoolExecutor(n) as threads:
+        runs = list(threads.map(lambda e, p: _solve(e, p, list(range(len(p))), settings),
+                                evaluators, points))
+    for e in evaluators:
+        ev.join(e)
+
+    def cost(run):
+        r = ev.residuals(run[0])
+        return float(r @ r)
+
+    return min([found] + runs, key=cost)
+
+
+def _centred(x, flats, columns):
+    """`x` with the values `columns` in the middle of their flat intervals."""
+    x = np.array(x, float)
+    for j in columns:
+        a, b = flats[j]
+        x[j] += 0.5 * (b - a)
+    return x
 
 
 def _solve(ev, x, moving, settings):

@@ -82,9 +82,10 @@ def measured(tmp_path_factory):
     data["coilOut"] = np.where(data["coilFlow"] > 0, noisy[:, -1], np.nan)
     data.to_csv(folder / "measured.csv", index=False, float_format="%.6f")
     compare = "".join(f'sensor{i}.temperature = "T{i}"\n' for i in range(1, 6))
-    for name, top in (("day", 4.0), ("bound", 1.3)):
+    for name, top, starts in (("day", 4.0, 4), ("bound", 1.3, 1)):
         (folder / f"{name}.fit.toml").write_text(
-            FIT.replace("{top}", str(top)).replace("[compare]\n", "[compare]\n" + compare))
+            f"starts = {starts}\n" + FIT.replace("{top}", str(top))
+            .replace("[compare]\n", "[compare]\n" + compare))
     return folder
 
 
