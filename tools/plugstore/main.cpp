@@ -11,7 +11,8 @@
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
-// not trustworthy (the component warned, or the energy account does not close).
+// not trustworthy (the component warned, or the energy account does not close),
+// 4 an output file could not be written.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +28,7 @@
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
 #include "plugstore/initial_profile.h"
+#include "plugstore/output_paths.h"
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
@@ -85,12 +87,14 @@ int sweep(const std::vector<std::string>& args) {
   return kBadScenario;
 }
 
-bool writeText(const std::string& path, const std::string& text) {
+// Throws OutputError when the text cannot be written.
+void writeText(const std::string& path, const std::string& text) {
   if (path.empty() || path == "-") {
-    std::cout << text;
-    return static_cast<bool>(std::cout);
+    std::cout << text << std::flush;
+    if (!std::cout) throw OutputError("cannot write to standard output");
+    return;
   }
-  return writeFileAtomically(path, text);
+  writeFileAtomically(path, text);
 }
 
 // SIGINT and SIGTERM end a run after the step under way, so that its files
@@ -218,10 +222,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*proforma) {
-      if (!writeText(output, proformaXml())) {
-        std::cerr << "plugstore: cannot write " << output << "\n";
-        return kBadScenario;
-      }
+      writeText(output, proformaXml());
       return 0;
     }
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
@@ -260,10 +261,7 @@ int main(int argc, char** argv) {
         }
         forHost.label1 = deckLabel;
       }
-      if (!writeText(output, writeDeck(forHost))) {
-        std::cerr << "plugstore: cannot write " << output << "\n";
-        return kBadScenario;
-      }
+      writeText(output, writeDeck(forHost));
       for (const Scenario* u : storesOf(scenario)) {
         if (u->initialProfile.empty()) continue;
         // The host reads the profile from the folder of label 1 as well.
@@ -283,6 +281,15 @@ int main(int argc, char** argv) {
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
+    // No output may replace a file the run reads, or another output.
+    std::vector<RunFile> writes = {{"-o", options.csv}};
+    for (const RunFile& f : filesBesideCsv(scenario, options.csv)) writes.push_back(f);
+    if (!summaryPath.empty() && summaryPath != "-") writes.push_back({"--summary", summaryPath});
+    if (!plotPath.empty()) writes.push_back({"--plot", plotPath});
+    if (const std::string clash = outputCollision(filesRead(scenario), writes); !clash.empty()) {
+      std::cerr << "plugstore: " << clash << "\n";
+      return kBadScenario;
+    }
     options.units = units;
     options.progress = !quiet;
     options.stopSignal = []() { return static_cast<int>(stopRequest); };
@@ -324,9 +331,18 @@ int main(int argc, char** argv) {
         }
       }
     }
-    if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {
-      std::cerr << "plugstore: cannot write " << summaryPath << "\n";
-      return kBadScenario;
+    if (!summaryPath.empty()) {
+      try {
+        writeText(summaryPath, summaryJson(scenario, report, verdict));
+      } catch (const OutputError& e) {
+        if (!verdict.reason.empty()) std::cerr << verdict.reason << "\n";
+        std::cerr << "plugstore: " << e.what() << "\n";
+        return kOutputFailed;
+      }
+    }
+    if (!report.outputError.empty()) {
+      std::cerr << verdict.reason << "\n";
+      return kOutputFailed;
     }
     if (report.exitStatus() != 0) return report.exitStatus();
     int status = verdict.status;
@@ -345,6 +361,9 @@ int main(int argc, char** argv) {
   } catch (const ScenarioError& e) {
     std::cerr << e.what() << "\n";
     return kBadScenario;
+  } catch (const OutputError& e) {
+    std::cerr << "plugstore: " << e.what() << "\n";
+    return kOutputFailed;
   } catch (const std::exception& e) {
     std::cerr << "plugstore: " << e.what() << "\n";
     return kBadScenario;

@@ -980,6 +980,7 @@ void Parser::series(const toml::node& n, Scenario& s) {
       const toml::node* fileNode = t.get("file");
       if (fileNode == nullptr) fail(t.source(), "[[series]] needs 'file', the CSV file");
       const fs::path path = resolve(string(*fileNode, "file"));
+      s.inputFiles.push_back(path);
       const CsvTable csv = readCsv(path, place(fileNode->source()));
       const std::string csvName = path.string();
 
@@ -1188,6 +1189,7 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
     }
   } else {
     const fs::path path = resolve(string(*file, "file"));
+    s.inputFiles.push_back(path);
     const CsvTable csv = readCsv(path, place(file->source()));
     const std::vector<std::string> columns = {"time", "energy", "temperature", "flow"};
     if (csv.header != columns) {
