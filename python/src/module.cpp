@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/catalog.h"
+#include "plugstore/checks.h"
 #include "plugstore/defaults.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/intervals.h"
@@ -139,6 +140,41 @@ py::tuple runScenario(const Scenario& s, bool allowWarnings,
   return py::make_tuple(t, v, summary);
 }
 
+using Parameters = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+py::list problemList(const std::vector<plugstore::runner::Problem>& problems) {
+  py::list out;
+  for (const auto& p : problems) out.append(py::make_tuple(p.number, p.message));
+  return out;
+}
+
+// The runner's checks of inputs for a stepped store: every input is given,
+// as a constant of the step.
+py::list inputProblems(const Parameters& par, const Parameters& xin) {
+  namespace r = plugstore::runner;
+  const auto p = fromArray<standin::kParameters>(par, "parameters");
+  const auto x = fromArray<standin::kInputs>(xin, "inputs");
+  std::array<r::InputSource, standin::kInputs> inputs{};
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    inputs[i].constant = x[i];
+    inputs[i].origin = "constant";
+  }
+  return problemList(r::inputProblems(p, inputs));
+}
+
+// Why the time grid or unit of a stepped store is refused, one text each.
+std::vector<std::string> gridProblems(double start, double step, double iterations, double unit) {
+  namespace r = plugstore::runner;
+  std::vector<std::string> found;
+  for (std::string why : {r::stepProblem(step), r::iterationsProblem(iterations),
+                          r::unitProblem(unit), r::stepProblem(step).empty()
+                                                    ? r::startProblem(start, step)
+                                                    : std::string()}) {
+    if (!why.empty()) found.push_back(std::move(why));
+  }
+  return found;
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_plugstore, m) {
@@ -149,6 +185,17 @@ PYBIND11_MODULE(_plugstore, m) {
   m.def("output_catalog", [] { return catalog(plugstore::outputCatalog()); });
   m.def("default_parameters", [] { return toArray(plugstore::runner::defaultParameters()); });
   m.def("default_inputs", [] { return toArray(plugstore::runner::defaultInputs()); });
+  m.def("parameter_problems", [](const Parameters& par) {
+    return problemList(
+        plugstore::runner::parameterProblems(fromArray<standin::kParameters>(par, "parameters")));
+  });
+  m.def("parameter_notes", [](const Parameters& par) {
+    return problemList(
+        plugstore::runner::parameterNotes(fromArray<standin::kParameters>(par, "parameters")));
+  });
+  m.def("input_problems", &inputProblems, py::arg("parameters"), py::arg("inputs"));
+  m.def("grid_problems", &gridProblems, py::arg("start"), py::arg("step"), py::arg("iterations"),
+        py::arg("unit"));
   m.def("unknown_name_message", [](const std::string& kind, const std::string& name) {
     return plugstore::runner::unknownNameMessage(kind, name);
   });
