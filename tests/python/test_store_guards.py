@@ -1,6 +1,8 @@
 """The stepped store's guards: the runner's checks at construction and at
 each step, refused steps that change nothing, one store from two threads."""
 
+import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -74,3 +76,21 @@ def test_one_store_stepped_from_two_threads_takes_its_steps_in_turn():
     assert shared.time == alone.time
     assert np.array_equal(shared.outputs, alone.outputs)
     assert [m.severity for m in shared.messages] == [m.severity for m in alone.messages]
+
+
+def test_a_run_needs_little_more_memory_than_its_frame(tmp_path):
+    # In a process of its own: the peak of this one is that of earlier tests.
+    scenario = tmp_path / "long.toml"
+    scenario.write_text('[simulation]\nstop = 20000\nstep = 0.1\n'
+                        '[outputs]\ncolumns = ["profile.*", "store.energy", "sensor1.temperature"]\n')
+    script = f"""
+import resource, numpy as np, pandas as pd, plugstore
+pd.DataFrame(np.ones((3, 3)), index=pd.Index([0.0, 1, 2], name="t"), columns=list("abc"))
+s = plugstore.load({str(scenario)!r})
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+frame = plugstore.run(s)
+rise = (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before) * 1024
+print(rise / frame.memory_usage(index=True).sum())
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
+    assert float(done.stdout) < 1.3, done.stdout

@@ -61,6 +61,7 @@ std::string hours(double v) {
 std::string signalName(int signal) {
   if (signal == SIGINT) return "SIGINT";
   if (signal == SIGTERM) return "SIGTERM";
+  if (signal == SIGALRM) return "the time limit";
   return "signal " + std::to_string(signal);
 }
 
