@@ -420,6 +420,7 @@ struct SubStepWork {
 // Read-loop state of the start-profile reader; it survives between calls.
 struct ProfileReader {
   int32_t lineNumber = 0;
+  double lineIndex = 0.0;  // column 1 of that record as read, for the messages
   int32_t recordCount = 0;
   int32_t readStatus = 0;
   std::array<double, 8> values{};  // the eight read variables
