@@ -128,8 +128,7 @@ py::tuple runScenario(const Scenario& s, bool allowWarnings,
     // The rows a whole run gives, so that the arrays grow in place: growth
     // by doubling would hold up to twice the frame, and a copy once more.
     const int perRow = s.interval > 0.0 ? static_cast<int>(std::lround(s.interval / s.step)) : 1;
-    const auto rows =
-        static_cast<std::size_t>((s.steps() + perRow - 1) / std::max(perRow, 1) + 1);
+    const auto rows = static_cast<std::size_t>((s.steps() + perRow - 1) / std::max(perRow, 1) + 1);
     times.reserve(rows);
     values.reserve(rows * keep->size());
     options.rows = [&](double time, std::span<const double> row) {
@@ -188,10 +187,9 @@ py::list inputProblems(const Parameters& par, const Parameters& xin) {
 std::vector<std::string> gridProblems(double start, double step, double iterations, double unit) {
   namespace r = plugstore::runner;
   std::vector<std::string> found;
-  for (std::string why : {r::stepProblem(step), r::iterationsProblem(iterations),
-                          r::unitProblem(unit), r::stepProblem(step).empty()
-                                                    ? r::startProblem(start, step)
-                                                    : std::string()}) {
+  for (std::string why :
+       {r::stepProblem(step), r::iterationsProblem(iterations), r::unitProblem(unit),
+        r::stepProblem(step).empty() ? r::startProblem(start, step) : std::string()}) {
     if (!why.empty()) found.push_back(std::move(why));
   }
   return found;

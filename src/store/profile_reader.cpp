@@ -170,9 +170,9 @@ void readProfileRecords(State& st, HostServices& host, ProfileLines& lines,
       fatalStop(st, host, "FATAL", msg.view());
     }
     if (r.readStatus != kReadOk) {
-      host.stdoutLine(withIndex(r.lineNumber, r.lineIndex, "unknown option=", r.readStatus,
-                                " at line number=")
-                          .view());
+      host.stdoutLine(
+          withIndex(r.lineNumber, r.lineIndex, "unknown option=", r.readStatus, " at line number=")
+              .view());
     }
 
     const int e = truncateToInt(v[0]);

@@ -75,8 +75,8 @@ TEST_F(OutputPathsTest, AFailedWriteStopsTheRunWithItsOwnStatusAndReason) {
   write("long.toml", "[simulation]\nstop = 2000\nstep = 0.1\n[outputs]\ntotals = \"daily\"\n");
   write("long.csv", "earlier rows\n");
   // Files may grow to 64 KiB: the CSV of all 202 columns fills that early.
-  const int status = plugstore("run long.toml -o long.csv --summary long.json",
-                               "trap '' XFSZ; ulimit -f 64; ");
+  const int status =
+      plugstore("run long.toml -o long.csv --summary long.json", "trap '' XFSZ; ulimit -f 64; ");
   EXPECT_EQ(status, kOutputFailed) << err;
   EXPECT_NE(err.find("plugstore: cannot write long.csv: File too large"), std::string::npos) << err;
   EXPECT_NE(err.find("energy account"), std::string::npos) << err;  // the summary stays

@@ -60,7 +60,8 @@ AtomicFile::AtomicFile(fs::path path) : path_(std::move(path)) {
   removeStaleParts(path_);
   temporary_ = path_.parent_path() / partName(path_, getpid());
   file_ = std::fopen(temporary_.string().c_str(), "wb");
-  if (file_ == nullptr) throw OutputError("cannot write " + path_.string() + ": " + reasonText(errno));
+  if (file_ == nullptr)
+    throw OutputError("cannot write " + path_.string() + ": " + reasonText(errno));
 }
 
 AtomicFile::~AtomicFile() { discard(); }

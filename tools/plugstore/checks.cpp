@@ -340,8 +340,8 @@ std::string startProblem(double start, double step) {
   // the rounding, and every step would be the same instant.
   const double moved = (start + step) - start;
   if (std::abs(moved - step) > 1e-6 * step) {
-    return "start (" + formatNumber(start) + " h) is too large for steps of " +
-           formatNumber(step) + " h: the clock would not move by a step";
+    return "start (" + formatNumber(start) + " h) is too large for steps of " + formatNumber(step) +
+           " h: the clock would not move by a step";
   }
   return "";
 }

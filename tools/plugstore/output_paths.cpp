@@ -46,8 +46,8 @@ std::vector<RunFile> filesBesideCsv(const Scenario& s, const fs::path& csv) {
       files.push_back({"the " + periodName(u->totals) + " totals", totalsPath(csv, *u)});
     }
     if (!u->initialProfile.empty()) {
-      files.push_back({"the start profile of store.initialProfile",
-                       fs::path(u->label1) / "startProfile.ini"});
+      files.push_back(
+          {"the start profile of store.initialProfile", fs::path(u->label1) / "startProfile.ini"});
     }
   }
   return files;

@@ -104,7 +104,7 @@ class Scanner {
       int depth;
     };
     std::vector<Frame> open;
-    int owner = depth;  // the depth the next value or key hangs from
+    int owner = depth;    // the depth the next value or key hangs from
     if (!done()) next();  // '='
     while (!done() && fault_.line == 0) {
       const char c = peek();
