@@ -68,6 +68,7 @@ TEST_F(OutputPathsTest, NoOutputReplacesAnInputOrAnotherOutput) {
   write("s2.toml", "[[series]]\nfile = \"o2-daily.csv\"\n[outputs]\ntotals = \"daily\"\n");
   EXPECT_EQ(plugstore("run s2.toml -q -o o2.csv"), 2);
   EXPECT_NE(err.find("the daily totals"), std::string::npos) << err;
+  EXPECT_EQ(plugstore("deck s.toml -o s.toml"), 2);
   EXPECT_EQ(plugstore("run s.toml -q -o fine.csv --summary fine.json"), 0) << err;
 }
 

@@ -247,6 +247,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*deck) {
+      if (!output.empty() && output != "-") {
+        const std::string clash = outputCollision(filesRead(scenario), {{"-o", output}});
+        if (!clash.empty()) {
+          std::cerr << "plugstore: " << clash << "\n";
+          return kBadScenario;
+        }
+      }
       Scenario forHost = scenario;
       if (!deckLabel.empty()) {
         // Written as it stands: the folder lies on the host's machine, not here.
