@@ -78,7 +78,7 @@ def read_sweep_file(path):
     for key in doc:
         if key not in known:
             raise SweepFileError(f"{path}: unknown key '{key}' (known: {', '.join(known)})")
-    if not isinstance(doc.get("base"), str):
+    if not isinstance(doc.get("base"), str) or "\0" in doc["base"]:
         raise SweepFileError(f"{path}: 'base' must name the base scenario file")
     if ("grid" in doc) == ("variants" in doc):
         raise SweepFileError(f"{path}: give either [grid] or variants = \"FILE.csv\"")

@@ -49,6 +49,8 @@ def load(path, define=None, checks=True):
     replaces settings of the file as -D does ({"store.volume": 0.4}). Faults
     raise ScenarioError with one "file:line:column: message" line each."""
     path = os.path.abspath(os.fspath(path))
+    if "\0" in path:
+        raise ValueError(f"{path!r}: a path cannot hold a NUL character")
     defines = define_texts(define)
     scenario = _plugstore.load(path, defines, bool(checks))
     scenario.path = path
