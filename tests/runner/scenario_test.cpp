@@ -2,8 +2,8 @@
 // kind of fault is reported with its file, line and column.
 #include "plugstore/scenario.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>

@@ -59,9 +59,9 @@ void flatten(const toml::table& t, const std::string& prefix, Visit&& visit, Sto
 // minute steps has five million rows.
 struct CsvTable {
   std::vector<std::string> header;
-  std::vector<int> headerColumns;          // 1-based column of each header field
+  std::vector<int> headerColumns;            // 1-based column of each header field
   std::vector<std::vector<double>> columns;  // the values of each header field
-  std::vector<int> lines;                  // line of each row
+  std::vector<int> lines;                    // line of each row
   [[nodiscard]] std::size_t rows() const { return lines.size(); }
 };
 
