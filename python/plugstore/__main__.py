@@ -208,7 +208,7 @@ def main(argv=None):
         if clash:
             raise SweepFileError(clash)
         done = None
-        if args.resume:
+        if args.resume and os.path.exists(output):  # none yet: every variant runs
             import pandas as pd
 
             try:
