@@ -201,12 +201,12 @@ class StoreRun {
       report_.totalsRows = totals_->rows();
     } else {
       report_.totals.clear();
-      totalsFile_.reset();
+      if (totalsFile_) totalsFile_->discard();
     }
   }
 
   // The totals file, while it is to be written; null otherwise.
-  AtomicFile* totalsFile() { return totalsFile_ ? &*totalsFile_ : nullptr; }
+  AtomicFile* totalsFile() { return totalsFile_ && totalsFile_->open() ? &*totalsFile_ : nullptr; }
 
  private:
   const Scenario& s_;
@@ -330,11 +330,12 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   }
   // Every file of the run; a write that fails (a full disk) ends the run
   // after its step, rather than simulating on into a file that loses rows.
+  // The CSV first: it is written every step, so it meets a full disk first.
   std::vector<AtomicFile*> files;
+  if (csvFile) files.push_back(&*csvFile);
   for (auto& run : runs) {
     if (AtomicFile* f = run->totalsFile()) files.push_back(f);
   }
-  if (csvFile) files.push_back(&*csvFile);
   deck.front().hooks.stop = [&]() {
     for (AtomicFile* f : files) {
       if (f->failed()) {
@@ -365,12 +366,9 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   // The totals first, the CSV next (the summary, written by the caller,
   // last): all complete before the first takes its name, none renamed after
   // one has failed.
-  for (auto& run : runs) {
-    if (AtomicFile* f = run->totalsFile(); f != nullptr && f->failed()) {
-      report.outputError = f->error();
-    }
+  for (AtomicFile* f : files) {
+    if (report.outputError.empty() && f->failed()) report.outputError = f->error();
   }
-  if (csvFile && csvFile->failed()) report.outputError = csvFile->error();
   try {
     if (!report.outputError.empty()) throw OutputError(report.outputError);
     for (auto& run : runs) {
