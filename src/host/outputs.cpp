@@ -331,7 +331,7 @@ void profileSensorsZones(State& st) {
 
 void calculateOutputs(State& st, HostServices& host) {
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): CALCULATE OUTPUTS");
-  takeChainOrder(st.plugs, st.chain);  // the outputs change no plug
+  chainOrder(st);  // the outputs change no plug
   portFlows(st);
   mainBalance(st, host);
   derivedQuantities(st);

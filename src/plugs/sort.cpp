@@ -68,9 +68,10 @@ void sortPlugs(State& st, HostServices& host, int mode) {
 void adjustHeights(State& st, HostServices& host) {
   PlugTable& t = st.plugs;
   const Store& s = st.store;
-  int p = t.first();
-  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
-    Plug& q = t[p];
+  // New heights change no link: the order of the chain holds.
+  const int n = chainOrder(st);
+  for (int i = 1; i <= n; ++i) {
+    Plug& q = t[st.chain.at(i)];
     const int32_t h = truncatedHeight(s.zTop * q.Cap / s.capTot);
     q.zDown = t[q.iDown].zUp;
     if (q.iUp == kTopSentinel) {

@@ -67,6 +67,21 @@ struct PlugTable {
   // No pool record below this one is free (Cap <= 0): the search for the
   // lowest free record starts here.
   int32_t freeFrom = 1;
+  // Counts the changes of the chain (links and capacitances) of this table
+  // object; a copy into it is a change too, so that a chain order taken of
+  // it holds exactly while the count stays the same.
+  uint64_t edits = 0;
+
+  PlugTable() = default;
+  PlugTable(const PlugTable&) = default;
+  PlugTable& operator=(const PlugTable& o) {
+    rec = o.rec;
+    freeFrom = o.freeFrom;
+    ++edits;
+    return *this;
+  }
+  ~PlugTable() = default;
+  void touch() { ++edits; }
 
   Plug& operator[](int i) { return rec[static_cast<std::size_t>(i)]; }
   const Plug& operator[](int i) const { return rec[static_cast<std::size_t>(i)]; }
@@ -75,6 +90,7 @@ struct PlugTable {
   // To be called after the Cap of pool record p was set: a record that
   // became free may be the lowest free one.
   void noteCap(int p) {
+    ++edits;
     if (p >= 1 && p < freeFrom && !(rec[static_cast<std::size_t>(p)].Cap > 0.0)) freeFrom = p;
   }
 };
@@ -85,7 +101,14 @@ struct PlugTable {
 struct ChainOrder {
   std::array<int32_t, kPlugRecords + 1> rec{};
   int32_t n = 0;
+  // The table and its count of changes when the order was taken; `whole`:
+  // the walk went to the end of the chain, not only over its first n plugs.
+  const PlugTable* table = nullptr;
+  uint64_t edits = 0;
+  bool whole = false;
   [[nodiscard]] int at(int i) const { return rec[static_cast<std::size_t>(i)]; }
+  // True while the order is that of t's chain as it stands.
+  [[nodiscard]] bool holds(const PlugTable& t) const { return table == &t && edits == t.edits; }
 };
 
 // ---------------------------------------------------------------- ports
