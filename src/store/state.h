@@ -351,6 +351,18 @@ struct SolverWork {
   std::array<double, kSize> rhs{};     // elimination scratch
   std::array<double, kSize> tNew{};    // solution of one solve
   std::array<double, kSize> lossUA{};  // W/K, loss UA of each plug
+  // The elimination of the last solve: each row's diagonal before and after
+  // it, its conductance to the row below and its multiplier. Rows whose
+  // diagonal and conductance are those of the last solve, bit for bit, from
+  // the first row on, eliminate to the same values.
+  struct Elimination {
+    std::array<double, kSize> diagIn{};
+    std::array<double, kSize> kBelow{};
+    std::array<double, kSize> diagOut{};
+    std::array<double, kSize> m{};
+    int32_t n = 0;
+  };
+  Elimination kept;
   double sumUA = 0.0;                  // W/K, their sum
   bool limited = false;                // the last solution limited a plug
 
