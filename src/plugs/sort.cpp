@@ -39,6 +39,8 @@ void sortPlugs(State& st, HostServices& host, int mode) {
   // removes a plug, so the sweeps end. A sweep changes nothing below the
   // first pair it changes: the next sweep would pass those plugs again and
   // find them as stable as before, so it begins at the plug below that pair.
+  if (mode == -1 && st.stableKnown && st.stableAt == t.edits) return;
+  st.stableKnown = false;
   int from = kBottomSentinel;
   bool changed = true;
   while (changed) {
@@ -62,6 +64,10 @@ void sortPlugs(State& st, HostServices& host, int mode) {
       }
       p = a;
     }
+  }
+  if (mode == 0) {
+    st.stableKnown = true;
+    st.stableAt = t.edits;
   }
 }
 

@@ -475,6 +475,13 @@ struct State {
   PlugTable plugs;
   PlugTable savedPlugs;  // plug state at the start of the time step
   ChainOrder chain;      // scratch: the order of the chain where it holds still
+  // The count of changes of the working table when the mixing after the heat
+  // last found every pair of its chain stable. Until the chain changes, no
+  // plug temperature changes either before the next sort of the flow (which
+  // then has nothing to do): only the solver and the insertion mix change
+  // temperatures, the one after the sort, the other with a new plug.
+  uint64_t stableAt = 0;
+  bool stableKnown = false;
   // Highest pool record that has held a plug since the set-up: the working
   // and the saved table agree on every record above it, so that copying
   // one into the other may stop there.
