@@ -290,8 +290,8 @@ int main(int argc, char** argv) {
     const Scenario year = load(file, overrides);
     const double years = (year.stop - year.start) / 8760.0;
     std::printf("%s\nlibrary %s\n", year.title.c_str(), lib.c_str());
-    if (baseline) std::printf("baseline %s (run after each run of the library)\n",
-                              baselineLib.c_str());
+    if (baseline)
+      std::printf("baseline %s (run after each run of the library)\n", baselineLib.c_str());
     std::printf("%d steps of %.6g h, %d iteration(s) each; median of %d runs\n", year.steps(),
                 year.step, year.iterations, repeat);
 

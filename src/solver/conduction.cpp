@@ -124,7 +124,9 @@ void solveTridiagonal(int n, std::span<const double> tOld, std::span<const doubl
 
 namespace {
 
-bool sameBits(double a, double b) { return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b); }
+bool sameBits(double a, double b) {
+  return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
 
 }  // namespace
 

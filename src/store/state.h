@@ -363,8 +363,8 @@ struct SolverWork {
     int32_t n = 0;
   };
   Elimination kept;
-  double sumUA = 0.0;                  // W/K, their sum
-  bool limited = false;                // the last solution limited a plug
+  double sumUA = 0.0;    // W/K, their sum
+  bool limited = false;  // the last solution limited a plug
 
   // A plug's loss UA depends on its heights and on whether it is the
   // highest or the lowest; its conductance to the plug above on the heights

@@ -243,8 +243,8 @@ TEST(KeptElimination, FollowsAChangedRowBitForBit) {
   for (double k3 : {3.3, 9.7}) {
     w->kCond[3] = k3;
     solveKeptTridiagonal(*w, n);
-    solveTridiagonal(n, w->tStartArr, w->qSrc, w->uaArr, w->tAmbArr, w->kCond, w->capArr, diag,
-                     rhs, t);
+    solveTridiagonal(n, w->tStartArr, w->qSrc, w->uaArr, w->tAmbArr, w->kCond, w->capArr, diag, rhs,
+                     t);
     for (int i = 1; i <= n; ++i) EXPECT_EQ(w->tNew[i], t[i]) << k3 << " " << i;
   }
 }
