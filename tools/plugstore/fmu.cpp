@@ -181,11 +181,17 @@ struct Variable {
   const CatalogEntry* entry = nullptr;
   std::string causality;
   double start = 0.0;
+  // An output with an input's name (port#.massFlow, hx#.inletTemperature)
+  // has "Output" appended: names are unique in an FMU.
+  [[nodiscard]] std::string name() const {
+    return std::string(entry->name) +
+           (causality == "output" && findInput(entry->name) != nullptr ? "Output" : "");
+  }
 };
 
 std::string variableXml(const Variable& v) {
-  std::string x = "    <ScalarVariable name=\"" + std::string(v.entry->name) +
-                  "\" valueReference=\"" + std::to_string(v.reference) + "\" description=\"" +
+  std::string x = "    <ScalarVariable name=\"" + v.name() + "\" valueReference=\"" +
+                  std::to_string(v.reference) + "\" description=\"" +
                   xmlEscaped(v.entry->description) + "\" causality=\"" + v.causality + "\"";
   if (v.causality == "parameter") {
     x += " variability=\"fixed\" initial=\"exact\">\n";
@@ -244,7 +250,7 @@ std::string documentationHtml(const Scenario& s, const std::vector<Variable>& va
        "<tr><th>causality</th><th>name</th><th>unit</th><th>start</th><th>meaning</th></tr>\n";
   for (const Variable& v : variables) {
     if (v.causality == "parameter") continue;
-    h += "<tr><td>" + v.causality + "</td><td>" + std::string(v.entry->name) + "</td><td>" +
+    h += "<tr><td>" + v.causality + "</td><td>" + v.name() + "</td><td>" +
          xmlEscaped(v.entry->unit) + "</td><td>" + (v.causality == "input" ? number(v.start) : "") +
          "</td><td>" + xmlEscaped(v.entry->description) + "</td></tr>\n";
   }
