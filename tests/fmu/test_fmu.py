@@ -7,6 +7,7 @@ import os
 import pathlib
 import re
 import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
 import pytest
@@ -130,3 +131,11 @@ def test_bad_calls_give_an_error_with_the_reason_and_the_instance_stops(draw_off
     assert store.initialize(parameters={"store.volume": -0.3}) == ERROR
     assert any("bad parameter 1 store.volume" in m for _, _, m in store.messages)
     store.free()
+
+
+def test_the_example_thermostat_in_python_gives_the_reference_rows(tmp_path):
+    example = SOURCE / "examples" / "fmu"
+    subprocess.run([EXE, "fmu", example / "fmu.toml", "-o", tmp_path / "store.fmu"], check=True)
+    subprocess.run([sys.executable, example / "cosim.py", tmp_path / "store.fmu", "-o",
+                    tmp_path / "cosim.csv"], check=True)
+    assert (tmp_path / "cosim.csv").read_text() == (example / "reference.csv").read_text()
