@@ -131,6 +131,12 @@ def test_bad_calls_give_an_error_with_the_reason_and_the_instance_stops(draw_off
     assert store.initialize(parameters={"store.volume": -0.3}) == ERROR
     assert any("bad parameter 1 store.volume" in m for _, _, m in store.messages)
     store.free()
+    guid, draw_off.guid = draw_off.guid, "{00000000-0000-0000-0000-000000000000}"
+    try:
+        with pytest.raises(RuntimeError, match="is not this FMU's"):
+            draw_off.instance("other")
+    finally:
+        draw_off.guid = guid
 
 
 def test_the_example_thermostat_in_python_gives_the_reference_rows(tmp_path):
