@@ -1,6 +1,8 @@
 """python -m plugstore sweep NAME.sweep.toml [--workers N] [--scheduler ADDR] [-o results.csv]
+python -m plugstore run SCENARIO.toml [-o OUT.csv] [-D name=value ...]
 
-The command `plugstore sweep` hands over to this. A sweep file names the base
+The command `plugstore sweep` hands over to this; installed with pip, the
+command `plugstore` is this, with `run` and `sweep`. A sweep file names the base
 scenario and the variants (ending its name in .sweep.toml tells it apart
 from scenarios; the results go to NAME.csv unless -o says otherwise):
 
@@ -167,7 +169,57 @@ def _collision(output, sweep_file, base, define, grid):
     return None
 
 
+def run_main(argv=None):
+    """`plugstore run` of the package: the runner's rows, its CSV format and
+    its exit status; the summary is the run's verdict and its messages."""
+    from .scenarios import load, run
+
+    parser = argparse.ArgumentParser(prog="plugstore run",
+                                     description="Run a scenario and write its outputs as CSV")
+    parser.add_argument("scenario", help="scenario file (TOML)")
+    parser.add_argument("-o", "--output", help="CSV file (default: SCENARIO-NAME.csv here)")
+    parser.add_argument("-D", "--define", action="append", default=[], metavar="NAME=VALUE",
+                        help="replaces a setting of the scenario (repeatable)")
+    parser.add_argument("--allow-warnings", action="store_true",
+                        help="exit with 0, not 3, when the component warned")
+    parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
+    args = parser.parse_args(argv)
+    try:
+        frame = run(load(args.scenario, args.define), allow_warnings=args.allow_warnings)
+    except (ScenarioError, OSError, RuntimeError) as e:
+        print(e, file=sys.stderr)
+        return BAD
+    output = args.output or os.path.splitext(os.path.basename(args.scenario))[0] + ".csv"
+    partial = output + ".partial"
+    with open(partial, "w") as f:
+        f.write(",".join(["time", *frame.columns]) + "\n")
+        for time, row in zip(frame.index, frame.itertuples(index=False)):
+            f.write(",".join([f"{time:.10g}"] + [f"{v:.9g}" for v in row]) + "\n")
+    os.replace(partial, output)
+    summary = frame.attrs["summary"]
+    if not args.quiet or summary["exitStatus"] != 0:
+        for m in summary["messages"]:
+            print(f"  {m['severity']} x{m['count']} at {m['first']:g} h: {m['text']}",
+                  file=sys.stderr)
+        print(f"wrote {output} ({len(frame)} rows, {len(frame.columns)} outputs)", file=sys.stderr)
+        if summary["verdict"]:
+            print(summary["verdict"], file=sys.stderr)
+    return summary["exitStatus"]
+
+
 def main(argv=None):
+    """The command `plugstore` of the installed package: run or sweep."""
+    argv = sys.argv[1:] if argv is None else argv
+    commands = {"run": run_main, "sweep": sweep_main}
+    if not argv or argv[0] not in commands:
+        print("usage: plugstore run SCENARIO.toml [options] | plugstore sweep SWEEP.toml "
+              "[options]\n(the other commands are those of the CMake build's plugstore)",
+              file=sys.stderr)
+        return BAD
+    return commands[argv[0]](argv[1:])
+
+
+def sweep_main(argv=None):
     parser = argparse.ArgumentParser(prog="plugstore sweep",
                                      description="Run every variant of a base scenario on Dask")
     parser.add_argument("sweep", help="sweep file (TOML)")
@@ -250,7 +302,4 @@ def main(argv=None):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) > 1 and sys.argv[1] == "sweep":
-        sys.exit(main(sys.argv[2:]))
-    print("usage: python -m plugstore sweep SWEEP.toml [options]", file=sys.stderr)
-    sys.exit(BAD)
+    sys.exit(main())

@@ -7,6 +7,7 @@
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
 //   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
+//   plugstore fmu SCENARIO.toml [-o STORE.fmu]                   FMI 2.0 co-simulation FMU
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
@@ -27,6 +28,7 @@
 #include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/fmu.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/output_paths.h"
 #include "plugstore/proforma.h"
@@ -200,6 +202,17 @@ int main(int argc, char** argv) {
   sweepCmd->prefix_command();
   sweepCmd->set_help_flag();  // its --help is the Python command's
 
+  CLI::App* fmuCmd = app.add_subcommand(
+      "fmu", "Write the scenario's store as an FMI 2.0 co-simulation FMU (docs: README)");
+  fmuCmd->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
+  fmuCmd->add_option("-o,--output", output, "FMU to write (default: SCENARIO-NAME.fmu here)");
+  FmuBinaries fmuBinaries{defaultFmuBinary(), {}};
+  fmuCmd->add_option("--binary", fmuBinaries.linux64, "The FMU's Linux binary")
+      ->capture_default_str();
+  fmuCmd->add_option("--win64", fmuBinaries.win64,
+                     "Also this Windows binary (plugstore.dll, built with MinGW-w64)");
+  defineOption(fmuCmd);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -237,6 +250,16 @@ int main(int argc, char** argv) {
       for (const std::string& n : stepNotes(*u)) {
         notes.push_back(u->name.empty() ? n : "unit " + u->name + ": " + n);
       }
+    }
+    if (*fmuCmd) {
+      const FmuFiles files = fmuFiles(scenario);
+      for (const std::string& n : files.notes) std::cerr << "note: " << n << "\n";
+      const fs::path fmuPath = output.empty()
+                                   ? fs::path(fs::path(scenarioPath).stem().string() + ".fmu")
+                                   : fs::path(output);
+      writeFmu(files, fmuBinaries, fmuPath);
+      std::cerr << "wrote " << fmuPath.string() << "\n";
+      return 0;
     }
     if (*check) {
       std::cerr << scenarioPath << ": ";
