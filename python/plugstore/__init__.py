@@ -14,7 +14,7 @@ from .catalog import INPUT_NAMES, OUTPUT_NAMES, PARAMETER_NAMES, catalog
 from .fit import FitError, FitResult, fit
 from .scenarios import load, run
 from .store import FatalError, Message, Store
-from .sweep import sweep
+from .sweep import SweepInterrupted, sweep
 
 __all__ = [
     "FatalError",
@@ -26,6 +26,7 @@ __all__ = [
     "PARAMETER_NAMES",
     "Scenario",
     "ScenarioError",
+    "SweepInterrupted",
     "Store",
     "catalog",
     "fit",
