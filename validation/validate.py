@@ -717,10 +717,12 @@ def write_fit_section(w, config, ua, results, fit):
     segments = config["segment"]
     held = [s["name"] for s in segments if s["name"] not in config["fit"]["fitted"]]
     w("## Calibration with `plugstore fit`\n")
-    w("[`plugstore fit`](fit.md) fits the split of the loss UA (a factor on the bottom and the "
-      "lower third of the side, one on the middle third, one on the upper third and the top, "
-      "each on the values shared by area above) and the height of the element to the six "
-      "sensors of " + ", ".join(f"`{n}`" for n in config["fit"]["fitted"]) + "; the other "
+    how = {"scale": "a factor on", "shift": "an offset to", "set": "one value for"}
+    frees = [f"`{n}`" + (f" ({how[r['kind']]} {r['targets']})" if r["kind"] in how else "")
+             for n, r in table.iterrows()]
+    w("[`plugstore fit`](fit.md) fits " + ", ".join(frees[:-1]) + " and " + frees[-1]
+      + " to the six sensors of " + ", ".join(f"`{n}`" for n in config["fit"]["fitted"])
+      + " (the factors act on the loss UAs as shared by area above); the other "
       f"{len(held)} segments are held out. The fit file and its base scenario are in "
       "[`validation/fit/`](../validation/fit/), written by the same command, and so is the "
       "calibrated scenario `tank.calibrated.toml`; [docs/fit.md](fit.md) explains the fit file "

@@ -25,7 +25,9 @@ import os
 import shutil
 import sys
 import tempfile
+import threading
 import time
+import uuid
 import tomllib
 from dataclasses import dataclass
 
@@ -297,6 +299,7 @@ class Problem:
     state: np.ndarray  # which compared outputs are states (averaged with "mean" timing)
     segments: list
     start_file: str = None  # startProfile.ini of the base, for segments started from it
+    token: str = ""  # tells the fit's start-profile folders from those of other fits
 
     @property
     def indices(self):
@@ -418,7 +421,8 @@ def read_fit_file(path):
                       timing=timing, frees=frees, outputs=outputs,
                       columns=[m.column for m in maps],
                       weights=np.array([m.weight for m in maps]),
-                      state=np.array([_is_state(o) for o in outputs]), segments=[])
+                      state=np.array([_is_state(o) for o in outputs]), segments=[],
+                      token=uuid.uuid4().hex)
     if start_profile == "scenario":
         ini = os.path.join(base.label1, "startProfile.ini")
         problem.start_file = ini if os.path.isfile(ini) else None
@@ -542,17 +546,22 @@ def _segment(spec, k, path, base, files, inputs, maps, problem, start_profile, i
 # ---------------------------------------------------------------- simulating a segment
 
 
-_FOLDER = None  # this process's label 1 folder, for the start-profile files
+_FOLDERS = {}  # label 1 folders of this process, by (thread, fit)
 
 
 def _folder(problem):
-    global _FOLDER
-    if _FOLDER is None:
-        _FOLDER = tempfile.mkdtemp(prefix="plugstore-fit-")
-        atexit.register(shutil.rmtree, _FOLDER, True)
+    """The label 1 folder of this thread for this fit: the start profile of
+    a segment is written there as startProfile.ini and read by the store's
+    first step, so stores set up at once in several threads (descents from
+    several starts, a Dask worker's threads) each need a folder of their own."""
+    key = (threading.get_ident(), problem.token)
+    folder = _FOLDERS.get(key)
+    if folder is None:
+        folder = _FOLDERS[key] = tempfile.mkdtemp(prefix="plugstore-fit-")
+        atexit.register(shutil.rmtree, folder, True)
         if problem.start_file:
-            shutil.copy(problem.start_file, os.path.join(_FOLDER, "startProfile.ini"))
-    return _FOLDER
+            shutil.copy(problem.start_file, os.path.join(folder, "startProfile.ini"))
+    return folder
 
 
 @contextlib.contextmanager
@@ -1016,7 +1025,8 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
             converged, message = res.status > 0, res.message
             J = ev.jacobian(x)
         except _TimeUp:
-            x, converged = ev.best[1], False
+            # The best point so far; intervals found at another point do not hold at it.
+            x, converged, flats = ev.best[1], False, [(0.0, 0.0)] * len(frees)
             message = f"the time limit of {limit:g} s ran out"
         after = ev.outputs([x], everything, force=True)
     finally:
@@ -1214,6 +1224,11 @@ def main(argv=None):
           f"  (start {row['start']:.6g}, bounds {row['lower']:g} … {row['upper']:g})\n")
     for text in result.findings:
         w(f"  {text}\n")
+    gaps = result.statistics[result.statistics["gaps"] > 0]
+    if len(gaps):
+        w("  rows left out for empty cells: " + ", ".join(
+            f"{r['gaps']} of column '{r['column']}' in {r['segment']}"
+            for _, r in gaps.iterrows()) + "\n")
     w(f"wrote {result.calibrated} and {result.report}\n")
     if not result.success:
         w(f"plugstore fit: not trustworthy: {result.verdict}\n")

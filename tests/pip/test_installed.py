@@ -1,5 +1,6 @@
 """The package as pip installed it in a fresh environment: its run gives the
-runner's rows, and its command `plugstore run` writes the runner's CSV."""
+runner's rows, its command `plugstore run` writes the runner's CSV, and
+`plugstore fit` is among its commands."""
 
 import csv
 import os
@@ -26,3 +27,6 @@ def test_the_installed_package_runs_as_the_runner(tmp_path):
     command = pathlib.Path(sys.executable).parent / "plugstore"
     subprocess.run([command, "run", "-q", DRAW_OFF, "-o", tmp_path / "pip.csv"], check=True)
     assert (tmp_path / "pip.csv").read_text() == (tmp_path / "cli.csv").read_text()
+    done = subprocess.run([command, "fit", tmp_path / "none.fit.toml"], capture_output=True,
+                          text=True)
+    assert done.returncode == 2 and "none.fit.toml: cannot read" in done.stderr, done.stderr

@@ -1,8 +1,11 @@
 """Calibration: a known store fitted back from its own noisy outputs, a fit
-that ends on a bound, and bad fit files and data refused by name."""
+that ends on a bound, segments simulated at once in threads, and bad fit
+files and data refused by name."""
 
+import importlib
 import os
 import subprocess
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pandas as pd
@@ -111,6 +114,19 @@ def test_a_fit_that_ends_on_a_bound_exits_3(measured):
                            "--workers", "2", "-q"], capture_output=True, text=True, timeout=300)
     assert done.returncode == 3, done.stderr
     assert "not trustworthy: ended on a bound: loss (upper)" in done.stderr
+
+
+def test_segments_set_up_at_once_in_threads_start_from_their_own_profiles(measured):
+    fit = importlib.import_module("plugstore.fit")
+    path = measured / "sensors.fit.toml"
+    path.write_text((measured / "day.fit.toml").read_text().replace('startProfile = "scenario"', "")
+                    + '[[segment]]\nname = "night"\nfrom = 12\nto = 24\n')
+    problem, _ = fit.read_fit_file(path)
+    x = np.array([f.start for f in problem.frees])
+    alone = [fit.simulate(problem, i, x)[0] for i in (0, 1)]
+    with ThreadPoolExecutor(4) as threads:
+        together = list(threads.map(lambda i: fit.simulate(problem, i, x)[0], [0, 1] * 4))
+    assert all(np.array_equal(t, alone[k % 2]) for k, t in enumerate(together))
 
 
 @pytest.mark.parametrize("change, message", [
