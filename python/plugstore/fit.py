@@ -623,8 +623,12 @@ def _quiet_worker():
 _WORKER_QUIET = False
 
 
-def _task(problem, i, x):
-    _quiet_worker()
+def _task(problem, i, x, client=None):
+    """A segment on a worker; `client` is the process id of a Dask client,
+    whose own standard output stays as it is when a cluster runs tasks in
+    its process."""
+    if os.getpid() != client:
+        _quiet_worker()
     return simulate(problem, i, x)
 
 
@@ -688,7 +692,8 @@ class _Dask:
         self.problem = client.scatter(problem, broadcast=True)
 
     def map(self, tasks):
-        futures = [self.client.submit(_task, self.problem, i, x, pure=False) for i, x in tasks]
+        futures = [self.client.submit(_task, self.problem, i, x, os.getpid(), pure=False)
+                   for i, x in tasks]
         return self.client.gather(futures)
 
     def close(self):
