@@ -221,10 +221,59 @@ def main(argv=None):
     return commands[argv[0]](argv[1:])
 
 
-def fit_main(argv=None):
-    from .fit import main as fit
+def _pool_options(parser):
+    parser.add_argument("--workers", type=int, help="local worker processes (default: one per core)")
+    parser.add_argument("--scheduler", help="address of a running Dask scheduler")
 
-    return fit(argv)
+
+def _check_pool_options(parser, args):
+    if args.workers is not None and args.scheduler:
+        parser.error("--workers and --scheduler exclude each other")
+    if args.workers is not None and args.workers < 1:
+        parser.error("--workers takes a number of at least 1")
+
+
+def fit_main(argv=None):
+    """`plugstore fit`: the fitted values, the findings and the verdict on
+    standard error; exit status 0, 1 the component stopped a simulation, 2
+    a bad fit file or data file, 3 not trustworthy (plugstore/fit.py)."""
+    from .fit import STOPPED, FitError, ModelStopped, fit
+
+    parser = argparse.ArgumentParser(
+        prog="plugstore fit",
+        description="Calibrate a store to measured data: fit free parameters of a base scenario")
+    parser.add_argument("fit", help="fit file (NAME.fit.toml)")
+    _pool_options(parser)
+    parser.add_argument("--time-limit", type=float, metavar="S",
+                        help="seconds before the fit stops (default: the file's timeLimit, 3600)")
+    parser.add_argument("--report", help="the report's Markdown file (default: NAME.report.md)")
+    parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
+    args = parser.parse_args(argv)
+    _check_pool_options(parser, args)
+    try:
+        table, result = fit(args.fit, workers=args.workers, scheduler=args.scheduler,
+                            progress=False if args.quiet else None, time_limit=args.time_limit,
+                            report=args.report)
+    except FitError as e:
+        print(f"plugstore fit: {e}", file=sys.stderr)
+        return STOPPED if isinstance(e, ModelStopped) else BAD
+    w = sys.stderr.write
+    w(f"plugstore fit: {result.evaluations} evaluations in {result.seconds:.1f} s; cost "
+      f"{result.cost[0]:.6g} -> {result.cost[1]:.6g}\n")
+    for name, row in table.iterrows():
+        w(f"  {name} = {row['value']:.6g} ± {row['stdError']:.2g}"
+          f"  (start {row['start']:.6g}, bounds {row['lower']:g} … {row['upper']:g})\n")
+    for text in result.findings:
+        w(f"  {text}\n")
+    gaps = result.statistics[result.statistics["gaps"] > 0]
+    if len(gaps):
+        w("  rows left out for empty cells: " + ", ".join(
+            f"{r['gaps']} of column '{r['column']}' in {r['segment']}"
+            for _, r in gaps.iterrows()) + "\n")
+    w(f"wrote {result.calibrated} and {result.report}\n")
+    if not result.success:
+        w(f"plugstore fit: not trustworthy: {result.verdict}\n")
+    return result.status
 
 
 def sweep_main(argv=None):
@@ -232,8 +281,7 @@ def sweep_main(argv=None):
                                      description="Run every variant of a base scenario on Dask")
     parser.add_argument("sweep", help="sweep file (TOML)")
     parser.add_argument("-o", "--output", help="results CSV (default: NAME.csv here)")
-    parser.add_argument("--workers", type=int, help="local worker processes (default: one per core)")
-    parser.add_argument("--scheduler", help="address of a running Dask scheduler")
+    _pool_options(parser)
     parser.add_argument("--series", metavar="DIR",
                         help="also write each variant's time series as DIR/variant-N.csv")
     parser.add_argument("--allow-warnings", action="store_true",
@@ -244,11 +292,7 @@ def sweep_main(argv=None):
                         help="take the variants of status 0 from the results file, run the rest")
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     args = parser.parse_args(argv)
-    if args.workers is not None and args.scheduler:
-        parser.error("--workers and --scheduler exclude each other")
-    if args.workers is not None and args.workers < 1:
-        parser.error("--workers takes a number of at least 1")
-
+    _check_pool_options(parser, args)
     if args.timeout is not None and not args.timeout > 0:
         parser.error("--timeout takes a number of seconds above 0")
     name = os.path.basename(args.sweep).removesuffix(".toml").removesuffix(".sweep")
