@@ -250,6 +250,8 @@ def fit_main(argv=None):
     parser.add_argument("-q", "--quiet", action="store_true", help="no progress bar")
     args = parser.parse_args(argv)
     _check_pool_options(parser, args)
+    if args.time_limit is not None and not args.time_limit > 0:
+        parser.error("--time-limit takes a number of seconds above 0")
     try:
         table, result = fit(args.fit, workers=args.workers, scheduler=args.scheduler,
                             progress=False if args.quiet else None, time_limit=args.time_limit,

@@ -86,6 +86,15 @@ def _number(value, where):
     return float(value)
 
 
+def _above_zero(doc, key, default, path, whole=False):
+    """A setting of the fit that must be above 0 (and a whole number)."""
+    value = _number(doc.get(key, default), f"{path}: {key}")
+    if not value > 0 or (whole and not value.is_integer()):
+        raise FitError(f"{path}: {key} must be a {'whole number' if whole else 'number'} "
+                       f"above 0, not {doc[key]!r}")
+    return int(value) if whole else value
+
+
 def _name(kind, name, where):
     """Index of a catalog name; a FitError names the nearest known one."""
     try:
@@ -358,12 +367,11 @@ def read_fit_file(path):
                        "measured data give; leave them out of the base scenario of a fit")
     settings = {"title": str(doc.get("title", "")),
                 "loss": doc.get("loss", "linear"),
-                "lossScale": _number(doc.get("lossScale", 1.0), f"{path}: lossScale"),
-                "timeLimit": _number(doc.get("timeLimit", 3600.0), f"{path}: timeLimit"),
-                "maxEvaluations": int(_number(doc.get("maxEvaluations", 200),
-                                              f"{path}: maxEvaluations")),
-                "tolerance": _number(doc.get("tolerance", 1e-6), f"{path}: tolerance"),
-                "starts": int(_number(doc.get("starts", 4), f"{path}: starts"))}
+                "lossScale": _above_zero(doc, "lossScale", 1.0, path),
+                "timeLimit": _above_zero(doc, "timeLimit", 3600.0, path),
+                "maxEvaluations": _above_zero(doc, "maxEvaluations", 200, path, whole=True),
+                "tolerance": _above_zero(doc, "tolerance", 1e-6, path),
+                "starts": _above_zero(doc, "starts", 4, path, whole=True)}
     if settings["loss"] not in LOSSES:
         raise FitError(f"{path}: loss must be one of {', '.join(LOSSES)}")
     timing = doc.get("timing", "end")
@@ -986,6 +994,8 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
     clock = time.monotonic()
     problem, settings = read_fit_file(path)
     limit = settings["timeLimit"] if time_limit is None else float(time_limit)
+    if not limit > 0:
+        raise ValueError(f"fit: the time limit must be above 0 s, not {time_limit!r}")
     bar = None
     if progress if progress is not None else sys.stderr.isatty():
         from tqdm import tqdm
@@ -999,7 +1009,7 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
         lower = np.array([f.lower for f in frees])
         upper = np.array([f.upper for f in frees])
         everything = range(len(problem.segments))
-        before = ev.outputs([x0], everything)
+        before = ev.outputs([x0], everything, force=True)
         r0 = ev.residuals(x0)
         J, flats = None, [(0.0, 0.0)] * len(frees)
         try:

@@ -135,6 +135,7 @@ def test_segments_set_up_at_once_in_threads_start_from_their_own_profiles(measur
     (("heatA1.height = {", "heatA1.heigth = {"), "did you mean 'heatA1.height'"),
     (("start = 1800", "start = 200"), "the start value 200 lies outside the bounds [300, 5000]"),
     (("to = 24", "to = 24.5"), "has no row at to = 24.5 h"),
+    (("starts = 4", "maxEvaluations = 0"), "maxEvaluations must be a whole number above 0"),
 ])
 def test_bad_fit_files_are_refused_by_name(measured, change, message):
     path = measured / "bad.fit.toml"
