@@ -446,6 +446,9 @@ def read_fit_file(path):
             raise FitError(f"{path}: two segments are named {n}")
     if not any(s.use == "fit" for s in problem.segments):
         raise FitError(f"{path}: no segment has use = \"fit\"")
+    if not any(s.mask.any() for s in problem.segments if s.use == "fit"):
+        raise FitError(f"{path}: the compared columns have no value in the rows of the fitted "
+                       "segments (all their cells are empty)")
     return problem, settings
 
 
