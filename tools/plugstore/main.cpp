@@ -257,6 +257,14 @@ int main(int argc, char** argv) {
       const fs::path fmuPath = output.empty()
                                    ? fs::path(fs::path(scenarioPath).stem().string() + ".fmu")
                                    : fs::path(output);
+      std::vector<RunFile> reads = filesRead(scenario);
+      for (const fs::path& b : {fmuBinaries.linux64, fmuBinaries.win64}) {
+        if (!b.empty()) reads.push_back({"an FMU binary", b});
+      }
+      if (const std::string clash = outputCollision(reads, {{"-o", fmuPath}}); !clash.empty()) {
+        std::cerr << "plugstore: " << clash << "\n";
+        return kBadScenario;
+      }
       writeFmu(files, fmuBinaries, fmuPath);
       std::cerr << "wrote " << fmuPath.string() << "\n";
       return 0;
