@@ -383,6 +383,34 @@ TEST_F(ScenarioTest, CommandLineSettingsReplaceTheFilesAndAreCheckedAlike) {
   }
 }
 
+TEST_F(ScenarioTest, CommandLineReachesControllersAndTappingsOfEachUnit) {
+  const std::string unit =
+      "[unit.parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\nheatA1.height = 0.2\n"
+      "[unit.inputs]\nport1.temperatureA = 10\n[[unit.controller]]\nname = \"aux\"\n"
+      "type = \"thermostat\"\ninput = \"heatA1.power\"\nsensor = \"sensor1.temperature\"\n"
+      "on = 40\noff = 45\nvalue = 3\n[unit.tapping]\nport = 1\nlist = [[7, 0.1, 25, 3]]\n";
+  const std::string two = "[[unit]]\nname = \"a\"\n" + unit + "[[unit]]\nname = \"dhw\"\n" + unit;
+  const Scenario s =
+      parseScenario(two, file(), true, {"dhw.controller.aux.on=50", "dhw.tapping.delivery=50"});
+  EXPECT_EQ(s.units[1].controllers[0].on, 50.0);
+  EXPECT_EQ(s.units[1].tapping.delivery, 50.0);
+  EXPECT_EQ(s.units[0].controllers[0].on, 40.0);
+  try {
+    parseScenario(two, file(), true,
+                  {"dhw.controller.heater.on=50", "a.controller.aux.onn=1",
+                   "dhw.controller.aux.on=x", "dhw.controler.aux.on=1"});
+    FAIL() << "accepted";
+  } catch (const ScenarioError& e) {
+    const std::string all = e.what();
+    for (const char* hint :
+         {"no [[controller]] of unit dhw is named 'heater'; did you mean 'aux'?",
+          "'onn' in [[controller]]; did you mean 'on'?",
+          "-D dhw.controller.aux.on=x: on must be a number", "did you mean 'controller.aux.on'"}) {
+      EXPECT_NE(all.find(hint), std::string::npos) << hint << "\n" << all;
+    }
+  }
+}
+
 TEST_F(ScenarioTest, ControllersTappingsAndProfilesAreCheckedWhereWritten) {
   const std::string port =
       "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n[inputs]\nport1.temperatureA = 10\n";

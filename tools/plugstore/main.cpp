@@ -125,8 +125,8 @@ int main(int argc, char** argv) {
   auto defineOption = [&overrides](CLI::App* command) {
     command
         ->add_option("-D,--define", overrides,
-                     "name=value: a parameter, an input or simulation.KEY, replacing the "
-                     "scenario's (repeatable)")
+                     "name=value: a parameter, an input, simulation.KEY, tapping.KEY or "
+                     "controller.NAME.KEY, replacing the scenario's (repeatable)")
         ->allow_extra_args(false);
   };
 
