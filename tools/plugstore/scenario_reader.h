@@ -195,6 +195,8 @@ class Parser {
   }
 
   Scenario run(toml::table root, bool checks, const std::vector<std::string>& overrides);
+  // Fluids far from water (unusualFluids) become notes instead of faults.
+  void allowUnusual() { allowUnusual_ = true; }
 
  private:
   struct Found {
@@ -259,6 +261,7 @@ class Parser {
   std::vector<Found> found_;
   bool allColumns_ = true;
   bool several_ = false;  // the scenario has [[unit]] tables
+  bool allowUnusual_ = false;
 };
 
 }  // namespace plugstore::runner::reading
