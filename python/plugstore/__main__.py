@@ -150,13 +150,15 @@ def _write(table, settings, output):
     return True
 
 
+def _same_file(a, b):
+    """Whether two paths name one file, symbolic links followed."""
+    if os.path.exists(a) and os.path.exists(b):
+        return os.path.samefile(a, b)
+    return os.path.realpath(a) == os.path.realpath(b)
+
+
 def _collision(output, sweep_file, base, define, grid):
     """Why the results file may not be written where -o says, or None."""
-    def same(a, b):
-        if os.path.exists(a) and os.path.exists(b):
-            return os.path.samefile(a, b)
-        return os.path.realpath(a) == os.path.realpath(b)
-
     reads = [("the sweep file", sweep_file)]
     try:
         reads += [("a file of the base scenario", f) for f in load(base, define).input_files]
@@ -165,7 +167,7 @@ def _collision(output, sweep_file, base, define, grid):
     if hasattr(grid, "attrs") and "file" in grid.attrs:
         reads.append(("the variants table", grid.attrs["file"]))
     for role, f in reads:
-        if same(output, f):
+        if _same_file(output, f):
             return f"-o {output} is {role} ({f}): write the results to another file"
     return None
 
@@ -185,12 +187,18 @@ def run_main(argv=None):
                         help="exit with 0, not 3, when the component warned")
     parser.add_argument("-q", "--quiet", action="store_true", help="no summary")
     args = parser.parse_args(argv)
+    output = args.output or os.path.splitext(os.path.basename(args.scenario))[0] + ".csv"
     try:
-        frame = run(load(args.scenario, args.define), allow_warnings=args.allow_warnings)
+        scenario = load(args.scenario, args.define)
+        for f in scenario.input_files:
+            if _same_file(output, f):
+                print(f"plugstore: -o {output} is a file the run reads ({f}): write it to "
+                      "another file", file=sys.stderr)
+                return BAD
+        frame = run(scenario, allow_warnings=args.allow_warnings)
     except (ScenarioError, OSError, RuntimeError) as e:
         print(e, file=sys.stderr)
         return BAD
-    output = args.output or os.path.splitext(os.path.basename(args.scenario))[0] + ".csv"
     partial = output + ".partial"
     with open(partial, "w") as f:
         f.write(",".join(["time", *frame.columns]) + "\n")

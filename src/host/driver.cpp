@@ -258,8 +258,16 @@ void finishSpread(State& st, HostServices& host) {
          << " times the capacitance of the plugs around it";
   } else if (w.reason == 2) {
     text << "a plug would otherwise leave 0.1 ... 100 degC";
-  } else {
+  } else if (st.store.barrierMode == 2 && hxInUse(st.store) == 0) {
+    text << "the conduction at the temperature barrier, which opens and closes as plugs cross "
+            "its temperature, would otherwise not converge";
+  } else if (st.store.barrierMode == 2) {
+    text << "the coupling of heat exchangers and plugs, or the conduction at the temperature "
+            "barrier, would otherwise not converge";
+  } else if (hxInUse(st.store) > 0) {
     text << "the coupling of heat exchangers and plugs would otherwise not converge";
+  } else {
+    text << "the heat balance of the plugs would otherwise not converge";
   }
   text << ". Later cut steps are not reported.";
   report(st, host, "NOTICE", text.view());

@@ -147,7 +147,10 @@ int dispatch(State& st, HostServices& host, double time, const double* xin, doub
     if (st.stopped) return 1;
     TextLine text;
     text << "Time step of the simulation is out of range (1E-06 ... 1E+06 h): " << step << " h";
-    fatalStop(st, host, "FATAL", text.view());
+    // With this call's own unit and type: before the initial call the store has none.
+    host.messages(-1, text.view(), "FATAL", st.unitCopy, st.typeCopy);
+    st.stopped = true;
+    throw FatalStop{};
   }
   if (time < start + 0.5 * step) {
     initialCall(st, host, par, info);

@@ -86,6 +86,9 @@ TEST_F(AbsurdHostValues, TimeStepOutsideAMillisecondToACenturyStops) {
     start();
     EXPECT_TRUE(untouched(1.0)) << step;
     expectStoppedBy("Time step of the simulation is out of range");
+    // Sent at the initial call, before the store knows its unit: the call's own.
+    EXPECT_EQ(host.messagesSent.back().unit, 1);
+    EXPECT_EQ(host.messagesSent.back().type, 8642);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "support/fixtures.h"
+#include "support/named_values.h"
 
 namespace plugstore::test {
 namespace {
@@ -98,6 +99,24 @@ TEST(SubSteps, AHeaterIntoAThinPlugDeliversAllItsHeat) {
   EXPECT_NEAR(r.heatIn, 2.0, 1e-12);
   EXPECT_NEAR(r.stored, 2.0, 1e-9);
   EXPECT_LT(r.maxTemp, 100.0);
+}
+
+TEST(SubSteps, AStoreCutForItsTemperatureBarrierSaysSo) {
+  Parameters par = validParameters();
+  param(par, "store.conductivity") = 100.0;
+  param(par, "store.initialTemperature") = 50.0;
+  param(par, "barrier.mode") = 2.0;
+  param(par, "barrier.temperature") = 55.0;
+  param(par, "loss.uaTop") = 20.0;
+  param(par, "heatA1.height") = 0.3;
+  auto heater = [](double, test::Inputs& in) {
+    input(in, "heatA1.power") = 1.0;
+    input(in, "ambient.temperature") = 20.0;
+  };
+  const RunTotals r = simulate(par, 0.25, 4.0, heater);
+  ASSERT_EQ(r.notices.size(), 2u);  // version, sub-steps
+  EXPECT_NE(r.notices.back().find(": the conduction at the temperature barrier"), std::string::npos)
+      << r.notices.back();
 }
 
 }  // namespace

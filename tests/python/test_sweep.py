@@ -82,3 +82,11 @@ def test_rows_failures_and_a_separate_cluster(tmp_path):
                 p.kill()
                 p.wait()
     same_table(remote, local)
+
+
+def test_a_sweep_varies_a_controllers_set_point():
+    grid = {"controller.topup.on": [40.0, 55.0], "tapping.delivery": [45.0]}
+    table = plugstore.sweep(SOURCE / "examples" / "solar-controlled" / "solar-controlled.toml",
+                            grid, workers=1, progress=False)
+    assert table["status"].tolist() == [0, 0]
+    assert table["control.topup.switchedOn"].tolist() == [1, 8]

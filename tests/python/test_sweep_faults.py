@@ -10,6 +10,7 @@ import sys
 import pandas as pd
 
 from conftest import SOURCE
+from plugstore.__main__ import run_main
 from plugstore.sweep import TIMED_OUT, run_variant
 
 WEEK = SOURCE / "examples" / "sweep" / "week.toml"
@@ -39,6 +40,11 @@ def test_faults_of_a_sweep_file_end_in_one_line_with_status_2(tmp_path):
         done = subprocess.run(sweep_command(path, "-q", "-o", output), capture_output=True,
                               text=True, timeout=60)
         assert done.returncode == 2 and "write the results to another file" in done.stderr
+    # Nor may the package's own run command replace a series the scenario reads.
+    draws = SOURCE / "examples" / "dhw-draw-off" / "draws.csv"
+    before = draws.read_bytes()
+    assert run_main(["-q", str(draws.with_name("dhw-draw-off.toml")), "-o", str(draws)]) == 2
+    assert draws.read_bytes() == before
     # A variant with two faults says both in one line.
     row, _ = run_variant(str(WEEK), ["store.volume=-1", "port1.heightB=1.0"])
     assert row["status"] == 2 and "\n" not in row["error"] and row["error"].count("must") == 2

@@ -69,6 +69,8 @@ TEST_F(OutputPathsTest, NoOutputReplacesAnInputOrAnotherOutput) {
   EXPECT_EQ(plugstore("run s2.toml -q -o o2.csv"), 2);
   EXPECT_NE(err.find("the daily totals"), std::string::npos) << err;
   EXPECT_EQ(plugstore("deck s.toml -o s.toml"), 2);
+  EXPECT_EQ(plugstore("fmu s.toml -o draws.csv"), 2);
+  EXPECT_TRUE(read("draws.csv") == "time,port1.massFlow\n0,0\n");
   EXPECT_EQ(plugstore("run s.toml -q -o fine.csv --summary fine.json"), 0) << err;
 }
 

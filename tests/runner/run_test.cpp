@@ -541,6 +541,11 @@ TEST_F(RunTest, ExitStatusesOfTheCommand) {
   EXPECT_EQ(exitStatusOf("run " + (folder / "fatal.toml").string() + out + " --unchecked"), 1);
   EXPECT_EQ(exitStatusOf("run --no-such-option"), 2);
   EXPECT_EQ(exitStatusOf("check " + (folder / "fine.toml").string()), 0);
+  // J instead of kJ: a run that would look sound, refused unless allowed.
+  write("joules.toml", "[simulation]\nstop = 1\n[parameters]\nstore.specificHeat = 4190\n");
+  EXPECT_EQ(exitStatusOf("check " + (folder / "joules.toml").string()), 2);
+  EXPECT_EQ(exitStatusOf("run " + (folder / "joules.toml").string() + out), 2);
+  EXPECT_EQ(exitStatusOf("check " + (folder / "joules.toml").string() + " --allow-unusual"), 0);
   EXPECT_EQ(exitStatusOf("deck " + (folder / "unknown.toml").string()), 2);
   EXPECT_EQ(exitStatusOf("describe --outputs"), 0);
 }
@@ -566,6 +571,23 @@ TEST_F(RunTest, UntrustworthyRunsEndWithStatus3AndSayWhyLast) {
   json << std::ifstream(folder / "warned.json").rdbuf();
   EXPECT_NE(json.str().find("\"exitStatus\" : 3"), std::string::npos) << json.str();
   EXPECT_NE(json.str().find("\"count\" : 4"), std::string::npos) << json.str();
+
+  // Tappings whose flow is too small for the component to move (c_p in J):
+  // the taps count heat the port never took out of the store.
+  write("taps.toml",
+        "[simulation]\nstop = 1\n[parameters]\nstore.specificHeat = 4190\n"
+        "store.initialTemperature = 60\nport1 = { heightA = 0.05, heightB = 0.95 }\n"
+        "[inputs]\nport1.temperatureA = 10\n[tapping]\nport = 1\nlist = [[0.1, 1.4, 40, 6]]\n");
+  const std::string taps =
+      (std::string(PLUGSTORE_EXE) + " run " + (folder / "taps.toml").string() +
+       " -q --allow-unusual -o " + (folder / "taps.csv").string() + " 2>" + log);
+  const int tapped = std::system(taps.c_str());
+  ASSERT_TRUE(WIFEXITED(tapped));
+  EXPECT_EQ(WEXITSTATUS(tapped), 3);
+  std::ifstream tapLog(log);
+  while (std::getline(tapLog, line)) last = line;
+  EXPECT_NE(last.find("the tapping list counts 1.4 kWh above the mains water"), std::string::npos)
+      << last;
 
   // An account that leaves more than 1e-6 of its largest term unexplained.
   RunReport r;

@@ -282,8 +282,11 @@ TEST_F(ScenarioTest, ValuesTheComponentTakesButMisreadsAreCaught) {
     const Diagnostic d = error(std::string("[parameters]\n") + text + "\n");
     EXPECT_EQ(d.place.line, 2) << text << ": " << d.message;
   }
-  // Specific heat in J/(kg K): said, not refused.
-  const Scenario s = parse("[parameters]\nstore.specificHeat = 4190\n");
+  // Specific heat in J/(kg K): refused, or said when allowed; an odd one said.
+  EXPECT_EQ(error("[parameters]\nstore.specificHeat = 4190\n").place.line, 2);
+  EXPECT_EQ(parse("[parameters]\nstore.specificHeat = 20\n").notes.size(), 1u);
+  const Scenario s =
+      parseScenario("[parameters]\nstore.specificHeat = 4190\n", file(), true, {}, true);
   ASSERT_EQ(s.notes.size(), 1u);
   EXPECT_EQ(s.notes[0].place.line, 2);
   EXPECT_NE(s.notes[0].message.find("J/(kg K)?"), std::string::npos) << s.notes[0].message;
@@ -396,6 +399,34 @@ TEST_F(ScenarioTest, CommandLineSettingsReplaceTheFilesAndAreCheckedAlike) {
   }
 }
 
+TEST_F(ScenarioTest, CommandLineReachesControllersAndTappingsOfEachUnit) {
+  const std::string unit =
+      "[unit.parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\nheatA1.height = 0.2\n"
+      "[unit.inputs]\nport1.temperatureA = 10\n[[unit.controller]]\nname = \"aux\"\n"
+      "type = \"thermostat\"\ninput = \"heatA1.power\"\nsensor = \"sensor1.temperature\"\n"
+      "on = 40\noff = 45\nvalue = 3\n[unit.tapping]\nport = 1\nlist = [[7, 0.1, 25, 3]]\n";
+  const std::string two = "[[unit]]\nname = \"a\"\n" + unit + "[[unit]]\nname = \"dhw\"\n" + unit;
+  const Scenario s =
+      parseScenario(two, file(), true, {"dhw.controller.aux.on=50", "dhw.tapping.delivery=50"});
+  EXPECT_EQ(s.units[1].controllers[0].on, 50.0);
+  EXPECT_EQ(s.units[1].tapping.delivery, 50.0);
+  EXPECT_EQ(s.units[0].controllers[0].on, 40.0);
+  try {
+    parseScenario(two, file(), true,
+                  {"dhw.controller.heater.on=50", "a.controller.aux.onn=1",
+                   "dhw.controller.aux.on=x", "dhw.controler.aux.on=1"});
+    FAIL() << "accepted";
+  } catch (const ScenarioError& e) {
+    const std::string all = e.what();
+    for (const char* hint :
+         {"no [[controller]] of unit dhw is named 'heater'; did you mean 'aux'?",
+          "'onn' in [[controller]]; did you mean 'on'?",
+          "-D dhw.controller.aux.on=x: on must be a number", "did you mean 'controller.aux.on'"}) {
+      EXPECT_NE(all.find(hint), std::string::npos) << hint << "\n" << all;
+    }
+  }
+}
+
 TEST_F(ScenarioTest, ControllersTappingsAndProfilesAreCheckedWhereWritten) {
   const std::string port =
       "[parameters]\nport1 = { heightA = 0.1, heightB = 0.9 }\n[inputs]\nport1.temperatureA = 10\n";
@@ -411,6 +442,12 @@ TEST_F(ScenarioTest, ControllersTappingsAndProfilesAreCheckedWhereWritten) {
             "[tapping]\nport = 1\ndelivery = 45\nlist = [[7, 0.1, 25, 3], [6, 1.4, 50, 6]]\n");
   EXPECT_EQ(d.place.line, 8);
   EXPECT_NE(d.message.find("tapping 2: times must not decrease"), std::string::npos) << d.message;
+  const Scenario upsideDown = parse(
+      "[parameters]\nport1 = { heightA = 0.9, heightB = 0.1 }\n[inputs]\nport1.temperatureA = 10\n"
+      "[tapping]\nport = 1\nlist = [[7, 0.1, 25, 3]]\n");
+  ASSERT_EQ(upsideDown.notes.size(), 1u);
+  EXPECT_NE(upsideDown.notes[0].message.find("at height 0.1 (connection B), below"),
+            std::string::npos);
   d = error(port + "port1.massFlow = 3\n[tapping]\nport = 1\nlist = [[7, 0.1, 25, 3]]\n");
   EXPECT_NE(d.message.find("set by the tapping list"), std::string::npos) << d.message;
   d = error("[parameters]\nstore.initialProfile = [[0, 20], [0.5, 30], [0.4, 60]]\n");
@@ -418,6 +455,10 @@ TEST_F(ScenarioTest, ControllersTappingsAndProfilesAreCheckedWhereWritten) {
   EXPECT_NE(d.message.find("point 3: heights must not decrease"), std::string::npos);
   d = error("[parameters]\nstore.startProfile = 0\nstore.initialProfile = [[0, 20]]\n");
   EXPECT_EQ(d.place.line, 2);
+  d = error("[parameters]\nhx.count = 1\nhx1.density = 1.05\n");
+  EXPECT_EQ(d.message,
+            "hx1.density is 1.05 kg/m3, more than 10 times from water's 1000: was it "
+            "given in kg/l? (--allow-unusual runs it)");
 }
 
 TEST_F(ScenarioTest, HostileInputIsRefusedBeforeItIsRead) {

@@ -248,6 +248,31 @@ std::vector<Problem> parameterNotes(const std::array<double, kNumParameters>& pa
   return notes;
 }
 
+std::vector<Problem> unusualFluids(const std::array<double, kNumParameters>& par) {
+  std::vector<Problem> found;
+  auto fluid = [&](const std::string& prefix) {
+    const double cp = par[static_cast<std::size_t>(parameterNumber(prefix + ".specificHeat") - 1)];
+    const double rho = par[static_cast<std::size_t>(parameterNumber(prefix + ".density") - 1)];
+    // Values at or below 0 are refused as such.
+    if (cp > 0.0 && (cp < 4.19 / 10.0 || cp > 4.19 * 10.0)) {
+      found.push_back({parameterNumber(prefix + ".specificHeat"),
+                       prefix + ".specificHeat is " + formatNumber(cp) +
+                           " kJ/(kg K), more than 10 times from water's 4.19" +
+                           (cp > 419.0 ? ": was it given in J/(kg K)?" : "")});
+    }
+    if (rho > 0.0 && (rho < 1000.0 / 10.0 || rho > 1000.0 * 10.0)) {
+      found.push_back({parameterNumber(prefix + ".density"),
+                       prefix + ".density is " + formatNumber(rho) +
+                           " kg/m3, more than 10 times from water's 1000" +
+                           (rho >= 0.5 && rho <= 2.0 ? ": was it given in kg/l?" : "")});
+    }
+  };
+  fluid("store");
+  const int64_t count = whole(par[static_cast<std::size_t>(parameterNumber("hx.count") - 1)]);
+  for (int k = 1; k <= count && k <= kMaxHx; ++k) fluid(indexed("hx", k, ""));
+  return found;
+}
+
 std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par,
                                    const std::array<InputSource, kNumInputs>& inputs) {
   std::vector<Problem> problems;

@@ -23,6 +23,11 @@ std::vector<Problem> parameterProblems(const std::array<double, kNumParameters>&
 // heat in J instead of kJ): said, not refused.
 std::vector<Problem> parameterNotes(const std::array<double, kNumParameters>& par);
 
+// Fluids more than ten times from water's specific heat (4.19 kJ/(kg K)) or
+// density (1000 kg/m3): a slip of units rather than a fluid, whose run would
+// look sound and be wrong throughout. Refused unless the user allows them.
+std::vector<Problem> unusualFluids(const std::array<double, kNumParameters>& par);
+
 std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par,
                                    const std::array<InputSource, kNumInputs>& inputs);
 

@@ -9,12 +9,14 @@
 //   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
 //   plugstore fit NAME.fit.toml [--workers N]                    calibration to data (Python)
 //   plugstore fmu SCENARIO.toml [-o STORE.fmu]                   FMI 2.0 co-simulation FMU
-//   (run, check and deck take -D name=value to replace a setting of the file)
+//   (run, check and deck take -D name=value to replace a setting of the file, and
+//   --allow-unusual to take a fluid far from water)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
-// not trustworthy (the component warned, or the energy account does not close),
-// 4 an output file could not be written.
+// not trustworthy (the component warned, the energy account does not close, or
+// the taps got more heat than their port took out of the store), 4 an output
+// file could not be written.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -127,14 +129,18 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool unchecked = false;
   bool allowWarnings = false;
+  bool allowUnusual = false;
   bool units = false;
   std::vector<std::string> overrides;
-  auto defineOption = [&overrides](CLI::App* command) {
+  auto scenarioOptions = [&overrides, &allowUnusual](CLI::App* command) {
     command
         ->add_option("-D,--define", overrides,
-                     "name=value: a parameter, an input or simulation.KEY, replacing the "
-                     "scenario's (repeatable)")
+                     "name=value: a parameter, an input, simulation.KEY, tapping.KEY or "
+                     "controller.NAME.KEY, replacing the scenario's (repeatable)")
         ->allow_extra_args(false);
+    command->add_flag("--allow-unusual", allowUnusual,
+                      "Take a specific heat or density more than 10 times from water's (said "
+                      "as a note) instead of refusing it");
   };
 
   CLI::App* run = app.add_subcommand("run", "Run a scenario and write its outputs as CSV");
@@ -150,11 +156,11 @@ int main(int argc, char** argv) {
   run->add_flag("--units", units, "A second header row with the unit of each column");
   run->add_option("--summary", summaryPath,
                   "Also write the summary (steps, messages, energy account) as JSON to this file");
-  defineOption(run);
+  scenarioOptions(run);
 
   CLI::App* check = app.add_subcommand("check", "Read and check a scenario without running it");
   check->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
-  defineOption(check);
+  scenarioOptions(check);
 
   CLI::App* deck =
       app.add_subcommand("deck", "Print the unit's block for a host input file (TYPE 8642)");
@@ -163,7 +169,7 @@ int main(int argc, char** argv) {
   std::string deckLabel;
   deck->add_option("--label", deckLabel,
                    "Label 1 as the host's machine names the folder (default: the scenario's)");
-  defineOption(deck);
+  scenarioOptions(deck);
 
   TableChoice choice;
   bool markdown = false;
@@ -218,7 +224,7 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   fmuCmd->add_option("--win64", fmuBinaries.win64,
                      "Also this Windows binary (plugstore.dll, built with MinGW-w64)");
-  defineOption(fmuCmd);
+  scenarioOptions(fmuCmd);
 
   try {
     app.parse(argc, argv);
@@ -248,7 +254,7 @@ int main(int argc, char** argv) {
     }
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
 
-    const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides);
+    const Scenario scenario = loadScenario(scenarioPath, !unchecked, overrides, allowUnusual);
     for (const Scenario* u : storesOf(scenario)) {
       if (quiet && *run) break;
       for (const Diagnostic& d : u->notes) std::cerr << formatDiagnostic(d) << "\n";
@@ -265,6 +271,14 @@ int main(int argc, char** argv) {
       const fs::path fmuPath = output.empty()
                                    ? fs::path(fs::path(scenarioPath).stem().string() + ".fmu")
                                    : fs::path(output);
+      std::vector<RunFile> reads = filesRead(scenario);
+      for (const fs::path& b : {fmuBinaries.linux64, fmuBinaries.win64}) {
+        if (!b.empty()) reads.push_back({"an FMU binary", b});
+      }
+      if (const std::string clash = outputCollision(reads, {{"-o", fmuPath}}); !clash.empty()) {
+        std::cerr << "plugstore: " << clash << "\n";
+        return kBadScenario;
+      }
       writeFmu(files, fmuBinaries, fmuPath);
       std::cerr << "wrote " << fmuPath.string() << "\n";
       return 0;

@@ -193,6 +193,13 @@ class StoreRun {
     collect(time);
     report_.controllers = controllers_.figures();
     report_.tapping = tapping_.figures();
+    if (tapping_.used()) {
+      report_.tapping.port = s_.tapping.port;
+      const std::string port = indexed("port", s_.tapping.port, "");
+      for (const Flow& f : report_.account.flows) {
+        if (f.key == port) report_.tapping.portOut = -f.net();
+      }
+    }
     for (const standin::BadParameter& b : unit_->record().badParameters) {
       report_.badParameters.push_back({b.number, b.severity, b.text});
     }
@@ -534,8 +541,26 @@ Verdict judge(const RunReport& r, bool allowWarnings) {
            " kWh unexplained, more than 1e-6 of its largest term (" + general(a.largestTerm()) +
            " kWh)";
   };
-  if (r.units.empty()) account(r.account, "");
-  for (const RunReport& u : r.units) account(u.account, " of unit " + u.name);
+  // The taps get their heat from the store's water alone.
+  auto tapping = [&why](const TappingFigures& t, const std::string& whose) {
+    if (t.port == 0 ||
+        t.aboveMains <=
+            t.portOut + 1e-6 * std::max(std::abs(t.aboveMains), std::abs(t.portOut)) + 1e-9) {
+      return;
+    }
+    if (!why.empty()) why += "; ";
+    why += "the tapping list" + whose + " counts " + general(t.aboveMains) +
+           " kWh above the mains water at the taps, but port " + std::to_string(t.port) + " took " +
+           general(t.portOut + 0.0) + " kWh out of the store";
+  };
+  if (r.units.empty()) {
+    account(r.account, "");
+    tapping(r.tapping, "");
+  }
+  for (const RunReport& u : r.units) {
+    account(u.account, " of unit " + u.name);
+    tapping(u.tapping, " of unit " + u.name);
+  }
   if (why.empty()) return {};
   return {kNotTrustworthy, "plugstore: completed, results not trustworthy: " + why};
 }

@@ -90,7 +90,8 @@ struct RunReport {
 };
 
 // Whether a completed run can be trusted: status 3 when the component warned
-// (unless the user accepts warnings) or the energy account does not close.
+// (unless the user accepts warnings), the energy account does not close, or
+// a tapping list counts more heat at its taps than its port took out.
 struct Verdict {
   int status = 0;      // the command's exit status
   std::string reason;  // one line; empty for a run that is fine

@@ -231,12 +231,13 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
 }  // namespace reading
 
 Scenario parseScenario(const std::string& text, const fs::path& file, bool checks,
-                       const std::vector<std::string>& overrides) {
+                       const std::vector<std::string>& overrides, bool allowUnusual) {
   reading::Parser parser(file);
   // Before parsing: the parser would recurse once per level of nesting.
   if (const TomlDepthFault deep = tomlDepthFault(text); deep.line > 0) {
     throw ScenarioError({file.string(), deep.line, deep.column}, deep.message);
   }
+  if (allowUnusual) parser.allowUnusual();
   toml::table root;
   try {
     root = toml::parse(text, file.string());
@@ -246,8 +247,8 @@ Scenario parseScenario(const std::string& text, const fs::path& file, bool check
   return parser.run(std::move(root), checks, overrides);
 }
 
-Scenario loadScenario(const fs::path& file, bool checks,
-                      const std::vector<std::string>& overrides) {
+Scenario loadScenario(const fs::path& file, bool checks, const std::vector<std::string>& overrides,
+                      bool allowUnusual) {
   if (reading::otherThanAFile(file)) {
     throw ScenarioError({file.string(), 0, 0}, "the scenario is not a regular file");
   }
@@ -255,7 +256,7 @@ Scenario loadScenario(const fs::path& file, bool checks,
   if (!in) throw ScenarioError({file.string(), 0, 0}, "cannot open the scenario file");
   std::ostringstream text;
   text << in.rdbuf();
-  return parseScenario(text.str(), file, checks, overrides);
+  return parseScenario(text.str(), file, checks, overrides, allowUnusual);
 }
 
 }  // namespace plugstore::runner

@@ -191,13 +191,16 @@ std::string columnUnit(const Scenario& s, int column);
 // fault found, in file order. Without `checks` the parameter and input rules
 // are skipped, so that a scenario the runner would refuse reaches the
 // component and its own reports. `overrides` are "name=value" settings of
-// parameters, inputs or [simulation] keys that replace the file's (-D).
+// parameters, inputs, [simulation], [tapping] or [[controller]] keys that
+// replace the file's (-D). `allowUnusual` turns the faults of fluids far from
+// water into notes.
 Scenario loadScenario(const std::filesystem::path& file, bool checks = true,
-                      const std::vector<std::string>& overrides = {});
+                      const std::vector<std::string>& overrides = {}, bool allowUnusual = false);
 
 // Same, from the text of a scenario file; `file` names it in messages and
 // its folder anchors relative paths.
 Scenario parseScenario(const std::string& text, const std::filesystem::path& file,
-                       bool checks = true, const std::vector<std::string>& overrides = {});
+                       bool checks = true, const std::vector<std::string>& overrides = {},
+                       bool allowUnusual = false);
 
 }  // namespace plugstore::runner

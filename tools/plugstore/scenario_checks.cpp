@@ -44,11 +44,39 @@ void Parser::check(Scenario& s) {
                            std::to_string(most) + ")"});
     }
   }
+  // Fluids far from water: refused unless allowed, then said.
+  const std::vector<Problem> unusual = unusualFluids(s.parameters);
+  for (const Problem& p : unusual) {
+    const Place& where = s.parameterPlace[static_cast<std::size_t>(p.number - 1)];
+    if (allowUnusual_) {
+      s.notes.push_back({where, "note: " + p.message});
+    } else {
+      found.push_back({where, p.message + " (--allow-unusual runs it)"});
+    }
+  }
   for (const Problem& p : parameterNotes(s.parameters)) {
+    const bool said = std::any_of(unusual.begin(), unusual.end(),
+                                  [&p](const Problem& u) { return u.number == p.number; });
+    if (said) continue;
     s.notes.push_back(
         {s.parameterPlace[static_cast<std::size_t>(p.number - 1)], "note: " + p.message});
   }
   checkControl(s, found);
+  // Hot water is drawn at B: below the cold inlet it is the store's coldest.
+  if (s.tapping.port > 0) {
+    auto height = [&s](const char* field) {
+      return s.parameters[static_cast<std::size_t>(
+          parameterNumber(indexed("port", s.tapping.port, field)) - 1)];
+    };
+    if (height(".heightB") < height(".heightA")) {
+      s.notes.push_back(
+          {s.tapping.place, "note: the tapping list draws its hot water through port " +
+                                std::to_string(s.tapping.port) + " at height " +
+                                formatNumber(height(".heightB")) +
+                                " (connection B), below the mains water let in at " +
+                                formatNumber(height(".heightA")) + " (A)"});
+    }
+  }
   for (const Diagnostic& d : found) record(d, d.place);
 }
 

@@ -32,9 +32,7 @@ Signal Parser::signal(const toml::node& n, const std::string& what) const {
 }
 
 void Parser::controller(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[[controller]]",
-           {"name", "type", "input", "value", "offValue", "enable", "initial", "sensor", "on",
-            "off", "hot", "cold", "deltaOn", "deltaOff"});
+  onlyKeys(t, "[[controller]]", kControllerKeys);
   ControllerSetup c;
   c.place = place(t.source());
   auto need = [&](const char* key) -> const toml::node& {

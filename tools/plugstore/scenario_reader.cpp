@@ -24,13 +24,13 @@ std::string typeName(const toml::node& n) {
   }
 }
 
-std::string keyList(std::initializer_list<std::string_view> keys) {
+std::string keyList(Keys keys) {
   std::string text;
   for (std::string_view k : keys) text += (text.empty() ? "" : ", ") + std::string(k);
   return text;
 }
 
-std::string_view nearestKey(std::string_view key, std::initializer_list<std::string_view> keys) {
+std::string_view nearestKey(std::string_view key, Keys keys) {
   std::string_view best;
   std::size_t bestDistance = 0;
   for (std::string_view k : keys) {

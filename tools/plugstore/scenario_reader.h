@@ -7,16 +7,19 @@
 // A new section: its reader in a file of its own (scenario_NAME.cpp), declared
 // below with the others, its key in the lists of known keys of Parser::run
 // (the scenario's root) and Parser::units ([[unit]]), and one call where
-// Parser::unitBody reads the sections of a store (scenario.cpp).
+// Parser::unitBody reads the sections of a store (scenario.cpp); for -D to
+// reach its keys, its line in kSections (scenario_overrides.cpp).
 #pragma once
 
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,10 +35,28 @@ namespace fs = std::filesystem;
 
 // "a string", "an integer", ...: the type of a value, for messages.
 std::string typeName(const toml::node& n);
+using Keys = std::span<const std::string_view>;
 // The keys, comma-separated.
-std::string keyList(std::initializer_list<std::string_view> keys);
+std::string keyList(Keys keys);
+inline std::string keyList(std::initializer_list<std::string_view> keys) {
+  return keyList(Keys(keys.begin(), keys.size()));
+}
 // The key of `keys` closest to a misspelt one.
-std::string_view nearestKey(std::string_view key, std::initializer_list<std::string_view> keys);
+std::string_view nearestKey(std::string_view key, Keys keys);
+inline std::string_view nearestKey(std::string_view key,
+                                   std::initializer_list<std::string_view> keys) {
+  return nearestKey(key, Keys(keys.begin(), keys.size()));
+}
+
+// The keys of the sections that -D reaches by dotted name (scenario_overrides.cpp),
+// shared with their readers.
+inline constexpr std::array<std::string_view, 6> kSimulationKeys = {"start",      "stop", "step",
+                                                                    "iterations", "unit", "label1"};
+inline constexpr std::array<std::string_view, 14> kControllerKeys = {
+    "name",   "type", "input", "value", "offValue", "enable",  "initial",
+    "sensor", "on",   "off",   "hot",   "cold",     "deltaOn", "deltaOff"};
+inline constexpr std::array<std::string_view, 5> kTappingKeys = {"port", "delivery", "list", "file",
+                                                                 "period"};
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
 // port1.heightA = ... both give "port1.heightA". `stop` says whether a
@@ -166,6 +187,9 @@ class Parser {
   // Every key must be one of `keys`; each other one is a fault of its own.
   void onlyKeys(const toml::table& t, const std::string& where,
                 std::initializer_list<std::string_view> keys) {
+    onlyKeys(t, where, Keys(keys.begin(), keys.size()));
+  }
+  void onlyKeys(const toml::table& t, const std::string& where, Keys keys) {
     for (auto&& [key, node] : t) {
       if (std::find(keys.begin(), keys.end(), key.str()) != keys.end()) continue;
       const Place at = place(key.source());
@@ -183,6 +207,8 @@ class Parser {
   }
 
   Scenario run(toml::table root, bool checks, const std::vector<std::string>& overrides);
+  // Fluids far from water (unusualFluids) become notes instead of faults.
+  void allowUnusual() { allowUnusual_ = true; }
 
  private:
   struct Found {
@@ -247,6 +273,7 @@ class Parser {
   std::vector<Found> found_;
   bool allColumns_ = true;
   bool several_ = false;  // the scenario has [[unit]] tables
+  bool allowUnusual_ = false;
 };
 
 }  // namespace plugstore::runner::reading

@@ -10,7 +10,7 @@
 namespace plugstore::runner::reading {
 
 void Parser::simulation(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[simulation]", {"start", "stop", "step", "iterations", "unit", "label1"});
+  onlyKeys(t, "[simulation]", kSimulationKeys);
   bool grid = true;  // start, stop and step read well: the grid can be checked
   auto key = [&](const char* name, auto&& use) {
     const toml::node* n = t.get(name);

@@ -7,7 +7,7 @@
 namespace plugstore::runner::reading {
 
 void Parser::tapping(const toml::table& t, Scenario& s) {
-  onlyKeys(t, "[tapping]", {"port", "delivery", "list", "file", "period"});
+  onlyKeys(t, "[tapping]", kTappingKeys);
   TappingSpec tp;
   tp.place = place(t.source());
   const toml::node* portNode = t.get("port");
@@ -39,7 +39,10 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
       places.push_back(place(item.source()));
     }
   } else {
-    const fs::path path = resolve(pathText(*file, "file"));
+    // From the command line a relative file is taken from the current folder.
+    const std::string text = pathText(*file, "file");
+    const bool typed = place(file->source()).file != file_;
+    const fs::path path = typed ? fs::absolute(text).lexically_normal() : resolve(text);
     s.inputFiles.push_back(path);
     const CsvTable csv = readCsv(path, place(file->source()));
     const std::vector<std::string> columns = {"time", "energy", "temperature", "flow"};

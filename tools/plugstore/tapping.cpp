@@ -104,6 +104,7 @@ void Tapping::after(double a, double b, const std::array<double, kNumOutputs>& o
   for (const Share& s : shares_) {
     const double delivered = s.mass * specificHeat_ * (tap - mainsTemperature_) / 3600.0;
     asked += s.asked;
+    figures_.aboveMains += delivered;
     if (tap >= s.needed) useful += std::clamp(delivered, 0.0, s.asked);
   }
   figures_.asked += asked;

@@ -23,6 +23,12 @@ struct TappingFigures {
   double useful = 0.0;     // kWh delivered at or above the temperature needed
   double shortfall = 0.0;  // kWh asked but not delivered so
   double drawn = 0.0;      // kg of hot water taken from the store
+  // kWh the water at the taps carried above the mains, and what the port
+  // took out of the store (its heat, negative): the first cannot exceed the
+  // second, as the store's water is all the heat the taps get.
+  double aboveMains = 0.0;
+  double portOut = 0.0;
+  int port = 0;  // the port that draws; 0: no tapping list
 };
 
 class Tapping {
