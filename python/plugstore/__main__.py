@@ -31,7 +31,7 @@ import sys
 import tomllib
 
 from . import ScenarioError, _plugstore
-from .scenarios import load
+from .scenarios import load, same_file as _same_file
 from .sweep import SweepInterrupted, _one_line, sweep
 
 BAD = 2
@@ -148,13 +148,6 @@ def _write(table, settings, output):
         print(with_reason, file=sys.stderr)
         return False
     return True
-
-
-def _same_file(a, b):
-    """Whether two paths name one file, symbolic links followed."""
-    if os.path.exists(a) and os.path.exists(b):
-        return os.path.samefile(a, b)
-    return os.path.realpath(a) == os.path.realpath(b)
 
 
 def _collision(output, sweep_file, base, define, grid):

@@ -35,7 +35,7 @@ import numpy as np
 
 from ._plugstore import ScenarioError
 from .catalog import INPUT_NAMES, OUTPUT_NAMES, PARAMETER_NAMES, index_of
-from .scenarios import define_texts, load, toml_value
+from .scenarios import define_texts, load, same_file, toml_value
 from .store import FatalError, Store
 
 TIME_UNITS = {"h": 1.0, "min": 1.0 / 60.0, "s": 1.0 / 3600.0}
@@ -996,6 +996,12 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
         raise ValueError("fit: give a scheduler, a client or a number of workers, not several")
     clock = time.monotonic()
     problem, settings = read_fit_file(path)
+    if report is not None and not os.fspath(report).endswith(".md"):
+        raise FitError(f"the report {report} must be a Markdown file, its name ending in .md "
+                       "(its plots go to the folder of the name less .md)")
+    written = _written(problem, path, report)
+    if write:
+        _refuse_overwriting(problem, path, written)
     limit = settings["timeLimit"] if time_limit is None else float(time_limit)
     if not limit > 0:
         raise ValueError(f"fit: the time limit must be above 0 s, not {time_limit!r}")
@@ -1052,7 +1058,29 @@ def fit(path, *, workers=None, scheduler=None, client=None, progress=None, time_
         if bar is not None:
             bar.close()
     return _result(problem, settings, path, x0, r0, x, J, flats, converged, message, before,
-                   after, ev, time.monotonic() - clock, write, report)
+                   after, ev, time.monotonic() - clock, written if write else None)
+
+
+def _written(problem, path, report):
+    """(calibrated scenario, report) a fit writes: NAME.calibrated.toml beside
+    the base scenario, where its relative paths hold, and NAME.report.md
+    beside the fit file unless `report` says otherwise."""
+    name = os.path.basename(path).removesuffix(".toml").removesuffix(".fit")
+    return (os.path.join(os.path.dirname(problem.base), name + ".calibrated.toml"),
+            os.path.abspath(report or os.path.join(os.path.dirname(os.path.abspath(path)),
+                                                   name + ".report.md")))
+
+
+def _refuse_overwriting(problem, path, written):
+    reads = [("the fit file", os.fspath(path))]
+    reads += [("a file of the base scenario", f)
+              for f in load(problem.base, problem.defines).input_files]
+    reads += [("a measured file", f) for f in dict.fromkeys(s.data for s in problem.segments)]
+    for what, out in zip(("the calibrated scenario", "the report"), written):
+        for role, f in reads:
+            if same_file(out, f):
+                raise FitError(f"{what} {out} would replace {role} ({f}): rename the fit file"
+                               + (" or give another --report" if what == "the report" else ""))
 
 
 def _starts(ev, x0, found, jumpy, settings):
@@ -1119,7 +1147,7 @@ def _solve(ev, x, moving, settings):
 
 
 def _result(problem, settings, path, x0, r0, x, J, flats, converged, message, before, after, ev,
-            seconds, write, report):
+            seconds, written):
     import pandas as pd
 
     frees = problem.frees
@@ -1195,12 +1223,9 @@ def _result(problem, settings, path, x0, r0, x, J, flats, converged, message, be
         findings=findings,
         evaluations=ev.evaluations, seconds=seconds,
         cost=(0.5 * float(r0 @ r0), cost), warnings=ev.warnings)
-    if write:
+    if written:
         from .fit_report import write_calibrated, write_report
 
-        name = os.path.basename(path).removesuffix(".toml").removesuffix(".fit")
-        result.calibrated = write_calibrated(problem, path, result, name)
-        result.report = write_report(
-            problem, path, result, report or os.path.join(os.path.dirname(os.path.abspath(path)),
-                                                          name + ".report.md"))
+        result.calibrated = write_calibrated(problem, path, result, written[0])
+        result.report = write_report(problem, path, result, written[1])
     return table, result

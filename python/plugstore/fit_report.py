@@ -62,10 +62,9 @@ def _set(table, parts, value):
     table[parts[-1]] = value
 
 
-def write_calibrated(problem, fit_path, result, name):
+def write_calibrated(problem, fit_path, result, path):
     """The base scenario with the fit file's settings and the fitted values,
-    as NAME.calibrated.toml in the base scenario's folder (where its relative
-    paths hold). It is read back and must give the fitted parameters."""
+    written to `path`. It is read back and must give the fitted parameters."""
     from .fit import FitError
 
     with open(problem.base, "rb") as f:
@@ -91,7 +90,6 @@ def write_calibrated(problem, fit_path, result, name):
                     + (f" on its {r['onBound']} bound" if r["onBound"] else ""))
     if not result.success:
         head.append("# NOT TRUSTWORTHY: " + " ".join(result.findings))
-    path = os.path.join(os.path.dirname(problem.base), name + ".calibrated.toml")
     partial = path + ".partial"
     with open(partial, "w") as f:
         f.write("\n".join(head) + "\n" + toml_document(doc))

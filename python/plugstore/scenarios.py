@@ -95,3 +95,10 @@ def run(scenario, define=None, checks=True, allow_warnings=False, columns=None, 
     frame = pd.DataFrame(values, index=pd.Index(times, name="time"), columns=names, copy=False)
     frame.attrs["summary"] = json.loads(summary)
     return frame
+
+
+def same_file(a, b):
+    """Whether two paths name one file, symbolic links followed."""
+    if os.path.exists(a) and os.path.exists(b):
+        return os.path.samefile(a, b)
+    return os.path.realpath(a) == os.path.realpath(b)
