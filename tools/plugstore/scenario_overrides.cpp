@@ -9,8 +9,9 @@ namespace plugstore::runner::reading {
 std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::string>& texts,
                                                     toml::table& root,
                                                     const std::vector<std::string>& unitNames) {
-  const std::initializer_list<std::string_view> kSimulationKeys = {"start",      "stop", "step",
-                                                                   "iterations", "unit", "label1"};
+  const std::initializer_list<std::string_view> kSimulationKeys = {
+      "start",         "stop",  "step", "iterations", "tolerance",
+      "maxIterations", "links", "unit", "label1"};
   std::vector<Override> found;
   for (const std::string& text : texts) {
     const std::string source = "-D " + text;
