@@ -119,22 +119,26 @@ std::string linksSummary(const Scenario& s, const std::vector<PortLink>& links,
     o += "links: lagged, each linked input takes its output of the step before\n";
   } else {
     const int steps = std::max(1, r.steps);
-    o += "links: settled within " + formatNumber(s.tolerance) + " (relative) in " +
-         general(static_cast<double>(c.iterations) / steps) + " iterations a step, " +
-         std::to_string(c.mostIterations) + " at most\n";
+    o += "links: linked units called again within each step until their inputs settle within " +
+         formatNumber(s.tolerance) +
+         " (relative): " + general(static_cast<double>(c.iterations) / steps) +
+         " iterations a step, " + std::to_string(c.mostIterations) + " at most\n";
   }
   for (const PortLink& raw : links) {
     const PortLink l = oriented(raw);
     char buf[400];
     std::snprintf(buf, sizeof buf,
                   "  loop %s -> %s: left %.4f kWh, entered %.4f kWh, difference %s kWh (%s of "
-                  "the heat passed; %s in a step at most, at %s h)%s\n",
+                  "the heat passed",
                   portName(s, l.unitA, l.portA).c_str(), portName(s, l.unitB, l.portB).c_str(),
                   l.left, l.entered, general(l.difference()).c_str(),
-                  general(l.left != 0.0 ? l.difference() / l.left : 0.0).c_str(),
-                  general(l.worstStep).c_str(), formatNumber(l.worstStepTime).c_str(),
-                  l.closes() ? "" : ": does not close");
+                  general(l.left != 0.0 ? l.difference() / l.left : 0.0).c_str());
     o += buf;
+    if (l.worstStep > 0.0) {
+      o += ", at most " + general(l.worstStep) + " of a step's, at " +
+           formatNumber(l.worstStepTime) + " h";
+    }
+    o += l.closes() ? ")\n" : "): does not close\n";
   }
   const std::string unsettled = unsettledReason(s, c);
   if (!unsettled.empty()) o += "  WARNING: " + unsettled + "\n";
