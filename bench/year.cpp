@@ -5,14 +5,20 @@
 // (forced with store.minPlugs). Every figure is the median of --repeat runs;
 // the ratios come from the same run of this program.
 //
-//   bench_year [--lib PATH] [--runner PATH] [--repeat N] [--plugs 40,80,160,300]
-//              [--plug-hours H] [-D name=value ...] SCENARIO.toml
+//   bench_year [--lib PATH] [--baseline PATH] [--runner PATH] [--repeat N]
+//              [--plugs 40,80,160,300] [--plug-hours H] [-D name=value ...] SCENARIO.toml
 //
 // -D replaces a setting of the scenario as `plugstore run -D` does (for
 // every run of this program, the runner's included).
 //
-// The scenario must not use controllers or a tapping list (those are the
-// runner's work, not the component's).
+// --baseline PATH runs every measurement of the bare loop also with another
+// build of the component library, the two builds one after the other in each
+// round, and prints the median of the rounds' ratios (this build / baseline):
+// on a machine whose speed drifts, the ratio of runs side by side holds.
+//
+// Controllers (a thermostat on a heat input) are worked out between the steps
+// as `plugstore run` does; they read the outputs, so the inputs they set are
+// not known beforehand. A tapping list is the runner's work and is refused.
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -23,9 +29,11 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "plugstore/controllers.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/scenario.h"
 #include "standin/kernel.h"
@@ -58,8 +66,14 @@ struct StepInputs {
   std::vector<double> values;  // steps x scheduled, step by step
 
   explicit StepInputs(const Scenario& s) {
+    std::vector<bool> controlled(constants.size(), false);
+    for (const plugstore::runner::ControllerSetup& c : s.controllers) {
+      controlled[static_cast<std::size_t>(c.input - 1)] = true;
+    }
     for (std::size_t i = 0; i < constants.size(); ++i) {
-      if (s.inputs[i].schedule) {
+      // A controller that is off may leave its input to the scenario: that
+      // value is set again at every step.
+      if (s.inputs[i].schedule || controlled[i]) {
         scheduled.push_back(i);
       } else {
         constants[i] = s.inputs[i].constant;
@@ -97,13 +111,24 @@ LoopResult bareLoop(standin::Component& component, const Scenario& s, const Step
   double plugSum = 0.0;
   standin::RunHooks hooks;
   bool first = true;
+  plugstore::runner::Controllers controllers(s);
+  controllers.start(s.start, s.start + s.step);
+  std::array<double, standin::kInputs> lastInputs{};
+  const int steps = s.steps();
   hooks.inputs = [&](double, int step, std::array<double, standin::kInputs>& xin) {
     if (first) xin = in.constants;
     first = false;
     in.fill(step, xin);
+    if (controllers.size() > 0) {
+      controllers.apply(s.step, xin);
+      lastInputs = xin;
+    }
   };
-  hooks.outputs = [&](double, int, const std::array<double, standin::kOutputs>& out) {
+  hooks.outputs = [&](double time, int step, const std::array<double, standin::kOutputs>& out) {
     plugSum += out[65];
+    if (controllers.size() > 0 && step < steps) {
+      controllers.decide(time, time + s.step, lastInputs, out);
+    }
   };
   standin::kernel().clearRecord();
   standin::kernel().echo = false;
@@ -150,8 +175,8 @@ std::vector<int> parseList(const std::string& text) {
 
 Scenario load(const fs::path& file, const std::vector<std::string>& overrides) {
   Scenario s = plugstore::runner::loadScenario(file, true, overrides);
-  if (!s.controllers.empty() || s.tapping.port != 0) {
-    throw std::runtime_error("controllers and tapping lists are the runner's, not measured here");
+  if (s.tapping.port != 0) {
+    throw std::runtime_error("a tapping list is the runner's work, not measured here");
   }
   if (!s.initialProfile.empty()) {
     namespace r = plugstore::runner;
@@ -161,10 +186,58 @@ Scenario load(const fs::path& file, const std::vector<std::string>& overrides) {
   return s;
 }
 
+// Medians of one measurement of the bare loop, with --baseline also of the
+// baseline build and of the ratios of the rounds.
+struct Paired {
+  double value = 0.0;     // this build
+  double baseline = 0.0;  // the baseline build
+  double ratio = 0.0;     // median of value / baseline, round by round
+  double minRatio = 0.0;
+  double maxRatio = 0.0;
+  LoopResult last;
+};
+
+// Runs `measure` `repeat` times with this build and, given a baseline, with
+// the baseline right after each run: A B A B ... The figure of a run is what
+// `figure` makes of its LoopResult.
+template <typename Figure>
+Paired paired(standin::Component& component, standin::Component* baseline, const Scenario& s,
+              const StepInputs& in, int repeat, const std::string& what, Figure figure) {
+  std::vector<double> a;
+  std::vector<double> b;
+  std::vector<double> ratios;
+  Paired p;
+  for (int r = 0; r < repeat; ++r) {
+    const LoopResult res = bareLoop(component, s, in);
+    if (!res.ok) throw std::runtime_error("the component stopped " + what);
+    a.push_back(figure(res));
+    p.last = res;
+    if (baseline == nullptr) continue;
+    const LoopResult base = bareLoop(*baseline, s, in);
+    if (!base.ok) throw std::runtime_error("the baseline stopped " + what);
+    b.push_back(figure(base));
+    ratios.push_back(a.back() / b.back());
+  }
+  p.value = median(a);
+  if (baseline != nullptr) {
+    p.baseline = median(b);
+    p.ratio = median(ratios);
+    p.minRatio = *std::min_element(ratios.begin(), ratios.end());
+    p.maxRatio = *std::max_element(ratios.begin(), ratios.end());
+  }
+  return p;
+}
+
+void printRatio(const Paired& p, const char* unit) {
+  std::printf("  baseline %.3f %s; this / baseline %.3f (median of the rounds, %.3f ... %.3f)\n",
+              p.baseline, unit, p.ratio, p.minRatio, p.maxRatio);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string lib = PLUGSTORE_COMPONENT;
+  std::string baselineLib;
   std::string runner = PLUGSTORE_RUNNER;
   int repeat = 5;
   std::vector<int> plugs = {40, 80, 160, 300};
@@ -176,6 +249,8 @@ int main(int argc, char** argv) {
     const bool more = i + 1 < argc;
     if (a == "--lib" && more) {
       lib = argv[++i];
+    } else if (a == "--baseline" && more) {
+      baselineLib = argv[++i];
     } else if (a == "--runner" && more) {
       runner = argv[++i];
     } else if (a == "--repeat" && more) {
@@ -190,8 +265,9 @@ int main(int argc, char** argv) {
       file = a;
     } else {
       std::fprintf(stderr,
-                   "usage: bench_year [--lib PATH] [--runner PATH] [--repeat N] "
-                   "[--plugs 40,80,...] [--plug-hours H] [-D name=value] SCENARIO.toml\n");
+                   "usage: bench_year [--lib PATH] [--baseline PATH] [--runner PATH] "
+                   "[--repeat N] [--plugs 40,80,...] [--plug-hours H] [-D name=value] "
+                   "SCENARIO.toml\n");
       return 2;
     }
   }
@@ -202,27 +278,34 @@ int main(int argc, char** argv) {
   try {
     standin::Component component(lib);
     if (!component.loaded()) throw std::runtime_error(component.error());
+    std::unique_ptr<standin::Component> baseline;
+    if (!baselineLib.empty()) {
+      // Loaded once, one file would be measured against itself.
+      if (fs::equivalent(lib, baselineLib)) {
+        throw std::runtime_error("--baseline names the library measured: copy it first");
+      }
+      baseline = std::make_unique<standin::Component>(baselineLib);
+      if (!baseline->loaded()) throw std::runtime_error(baseline->error());
+    }
     const Scenario year = load(file, overrides);
     const double years = (year.stop - year.start) / 8760.0;
-    std::printf("%s\nlibrary %s\n%d steps of %.6g h, %d iteration(s) each; median of %d runs\n",
-                year.title.c_str(), lib.c_str(), year.steps(), year.step, year.iterations, repeat);
+    std::printf("%s\nlibrary %s\n", year.title.c_str(), lib.c_str());
+    if (baseline)
+      std::printf("baseline %s (run after each run of the library)\n", baselineLib.c_str());
+    std::printf("%d steps of %.6g h, %d iteration(s) each; median of %d runs\n", year.steps(),
+                year.step, year.iterations, repeat);
 
     const StepInputs inputs(year);
-    std::vector<double> bare;
-    double meanPlugs = 0.0;
-    for (int r = 0; r < repeat; ++r) {
-      const LoopResult res = bareLoop(component, year, inputs);
-      if (!res.ok) throw std::runtime_error("the component stopped the year");
-      bare.push_back(res.cpu / years);
-      meanPlugs = res.meanPlugs;
-    }
-    const double bareYear = median(bare);
+    const Paired bare = paired(component, baseline.get(), year, inputs, repeat, "the year",
+                               [years](const LoopResult& r) { return r.cpu / years; });
+    const double bareYear = bare.value;
     std::printf(
         "bare component loop   %8.3f CPU s per simulated year  (%.2f us per step, "
         "%.1f plugs on average)\n",
-        bareYear, 1e6 * bareYear * years / year.steps(), meanPlugs);
+        bareYear, 1e6 * bareYear * years / year.steps(), bare.last.meanPlugs);
+    if (baseline) printRatio(bare, "CPU s");
 
-    if (!runner.empty() && fs::exists(runner)) {
+    if (!baseline && !runner.empty() && fs::exists(runner)) {
       const fs::path csv =
           fs::temp_directory_path() / ("bench_year_" + std::to_string(getpid()) + ".csv");
       std::vector<double> run;
@@ -246,20 +329,16 @@ int main(int argc, char** argv) {
                              "store.maxPlugs=" + std::to_string(std::min(400, n + n / 4))});
       const Scenario s = load(file, set);
       const StepInputs in(s);
-      std::vector<double> us;
-      LoopResult res;
-      for (int r = 0; r < repeat; ++r) {
-        res = bareLoop(component, s, in);
-        if (!res.ok)
-          throw std::runtime_error("the component stopped at minPlugs " + std::to_string(n));
-        us.push_back(1e6 * res.cpu / res.steps);
-      }
-      const double perStep = median(us);
+      const Paired p =
+          paired(component, baseline.get(), s, in, repeat, "at minPlugs " + std::to_string(n),
+                 [](const LoopResult& r) { return 1e6 * r.cpu / r.steps; });
+      const double perStep = p.value;
       if (first == 0.0) first = perStep;
       std::printf(
           "minPlugs %3d           %8.2f us per step  (%.1f plugs on average, %.2f x "
           "minPlugs %d)\n",
-          n, perStep, res.meanPlugs, perStep / first, plugs.front());
+          n, perStep, p.last.meanPlugs, perStep / first, plugs.front());
+      if (baseline) printRatio(p, "us per step");
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_year: %s\n", e.what());

@@ -4,9 +4,13 @@
 Each case copies one example folder into a scratch folder, mutates its
 scenario (TOML), its CSV series and its start profile line by line and value
 by value (special numbers, wrong types, hostile paths, deleted, doubled and
-reordered lines, cut and flipped bytes), and runs
+reordered lines, cut and flipped bytes, keys and values nested thousands
+deep), and runs
 
     plugstore run SCENARIO -o OUT/run.csv --summary OUT/run.json -q
+
+or, in some cases, with an output that names an input or another output
+(the scenario, a series, the CSV as the summary, a link to the scenario).
 
 with the scratch folder's own TMPDIR. What must hold:
   - the runner ends (exit status 0, 1, 2 or 3), never by a signal, and
@@ -17,7 +21,8 @@ with the scratch folder's own TMPDIR. What must hold:
   - the run writes nothing outside the output folder but the component's own
     files in the folder of label 1 (startProfile.ini for store.initialProfile,
     plug-table dumps) and leaves no temporary file behind;
-  - a completed run's CSV holds numbers only, all finite.
+  - a completed run's CSV holds numbers only, all finite;
+  - an output that names an input or another output is refused (status 2).
 A case that breaks one of these is kept in the findings folder with a note.
 
     /usr/bin/python3 fuzz/fuzz_scenarios.py build/plugstore [--seconds 60]
@@ -100,6 +105,12 @@ def mutate_lines(text, rng, values, rounds):
         elif op == 7:  # a new line of a known key or section
             key = rng.choice(KEYS)
             lines.insert(i, key if key.startswith("[") else key + " = " + rng.choice(values))
+            if '"x"' in values and rng.random() < 0.3:  # TOML nested deep: key, table, array
+                n = rng.choice([40, 70, 1000, 50000])
+                lines[i] = rng.choice([".".join(["a"] * n) + " = 1",
+                                       "[" + ".".join(["t"] * n) + "]",
+                                       "x = " + "{a = " * n + "1" + "}" * n,
+                                       "x = " + "[" * n + "]" * n])
         else:  # bytes: cut, flipped, inserted
             blob = "\n".join(lines)
             k = rng.randrange(len(blob) + 1)
@@ -154,10 +165,19 @@ def run_case(plugstore, example, rng, work):
         target.write_text(mutate_lines(text, rng, values, rng.randint(1, 4)),
                           errors="surrogateescape")
 
+    csv, summary = out / "run.csv", out / "run.json"
+    collision = rng.random() < 0.1
+    if collision:
+        text = scenario.read_text(errors="replace")
+        series = [t for t in targets if t.suffix == ".csv" and re.search(
+            r'^\s*file\s*=\s*"%s"\s*$' % re.escape(t.name), text, re.M)]
+        link = out / "link.csv"
+        link.symlink_to(scenario)
+        csv, summary = rng.choice([(scenario, summary), (link, summary), (csv, csv)] +
+                                  [(s, summary) for s in series])
     before = snapshot(case, out)
     env = dict(os.environ, TMPDIR=str(tmp))
-    cmd = [plugstore, "run", str(scenario), "-o", str(out / "run.csv"),
-           "--summary", str(out / "run.json"), "-q"]
+    cmd = [plugstore, "run", str(scenario), "-o", str(csv), "--summary", str(summary), "-q"]
     broken = []
     try:
         r = subprocess.run(cmd, cwd=out, env=env, stdin=subprocess.DEVNULL,
@@ -170,7 +190,9 @@ def run_case(plugstore, example, rng, work):
 
     if status is not None and status not in (0, 1, 2, 3):
         broken.append(f"exit status {status}" + (" (a signal)" if status < 0 else ""))
-    if status == 2:
+    if collision and status != 2:
+        broken.append(f"an output naming an input or another output gave status {status}")
+    if status == 2 and not (collision and re.search(r"^plugstore: ", err, re.M)):
         # FILE:LINE:COLUMN, FILE:LINE, or FILE alone for a fault of the whole file
         names = "|".join(re.escape(t.name) for t in targets)
         if not re.search(r"(^|/)(%s)(:\d+(:\d+)?)?: " % names, err, re.M):
@@ -181,7 +203,7 @@ def run_case(plugstore, example, rng, work):
             broken.append(f"wrote {path.relative_to(case)}")
     if any(tmp.iterdir()):
         broken.append("left temporary files")
-    if status in (0, 3):
+    if status in (0, 3) and not collision:
         csv = out / "run.csv"
         rows = csv.read_text().splitlines()[1:] if csv.exists() else []
         for row in rows:

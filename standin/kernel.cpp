@@ -5,10 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+// Exported, unless the build that links this kernel in keeps them inside
+// (the FMU's binary defines the mark empty).
+#if !defined(PLUGSTORE_HOST_SERVICE)
 #if defined(_WIN32)
 #define PLUGSTORE_HOST_SERVICE __declspec(dllexport)
 #else
 #define PLUGSTORE_HOST_SERVICE __attribute__((visibility("default")))
+#endif
 #endif
 #include "host/trnsys_abi.h"
 

@@ -12,7 +12,7 @@ fi
 
 mapfile -t sources < <(git ls-files 'src/*.cpp' 'src/*.h' 'standin/*.cpp' 'standin/*.h' \
   'tests/*.cpp' 'tests/*.h' 'tools/*.cpp' 'tools/*.h' 'bench/*.cpp' 'fuzz/*.cpp' \
-  'python/*.cpp' 'python/*.h')
+  'python/*.cpp' 'python/*.h' 'fmu/*.cpp' 'fmu/*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 echo "clang-format: ${#sources[@]} files clean"
 

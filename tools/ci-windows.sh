@@ -38,7 +38,7 @@ toolchain=()  # read at the first configuration only
 [ -f "$BUILD/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake)
 cmake -S . -B "$BUILD" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DPLUGSTORE_WERROR=ON \
   -DPLUGSTORE_TESTS=OFF -DPLUGSTORE_BENCHMARKS=OFF -DPLUGSTORE_HOST_KERNEL_DLL="$KERNEL_DLL" >/dev/null
-targets=(type8642)
+targets=(type8642 plugstore_fmu)
 [ "$RUN_WINE" = 1 ] && targets+=(standin_host)
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}" >/dev/null
 
@@ -100,6 +100,22 @@ if [ -n "$problems" ]; then
 fi
 imports=$("$TRIPLE-objdump" -p "$dll" | awk '/^\tDLL Name: / { printf "%s ", $3 }')
 echo "ci-windows: $dll exports TYPE8642 alone; imports ${imports% }"
+
+# The FMU's Windows binary: the FMI functions alone, and no DLL but Windows'
+# own (the C++ run-time linked in).
+fmu_dll="$BUILD/fmu/plugstore.dll"
+fmu_dump=$("$TRIPLE-objdump" -p "$fmu_dll")
+fmu_exports=$(awk '/^\[Ordinal\/Name Pointer\] Table/ { f = 1; next } f && /^$/ { f = 0 }
+  f { print $NF }' <<<"$fmu_dump")
+fmu_imports=$(awk '/^\tDLL Name: / { print tolower($3) }' <<<"$fmu_dump")
+if grep -qv '^fmi2' <<<"$fmu_exports" || [ "$(grep -c '^fmi2' <<<"$fmu_exports")" -lt 30 ] ||
+  grep -Eqv '^(kernel32|msvcrt|ucrtbase|ntdll)\.dll$|^api-ms-win-' <<<"$fmu_imports"; then
+  echo "ci-windows: $fmu_dll exports or imports more than the FMU may:" >&2
+  echo "$fmu_exports" $'\n'"$fmu_imports" | grep -v '^fmi2' >&2
+  exit 1
+fi
+echo "ci-windows: $fmu_dll exports the $(wc -l <<<"$fmu_exports") FMI functions alone;" \
+  "imports $(tr '\n' ' ' <<<"$fmu_imports")"
 
 [ "$RUN_WINE" = 1 ] || exit 0
 

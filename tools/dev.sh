@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
-PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev binutils libtomlplusplus-dev libcli11-dev
+PACKAGES=(cmake make g++ libgtest-dev libbenchmark-dev binutils libtomlplusplus-dev libcli11-dev libzip-dev
   python3-matplotlib python3-numpy python3-pytest
   python3-dev pybind11-dev python3-pybind11 python3-pandas python3-distributed python3-tqdm)
 

@@ -12,7 +12,7 @@ from ._plugstore import Scenario, ScenarioError
 from .catalog import INPUT_NAMES, OUTPUT_NAMES, PARAMETER_NAMES, catalog
 from .scenarios import load, run
 from .store import FatalError, Message, Store
-from .sweep import sweep
+from .sweep import SweepInterrupted, sweep
 
 __all__ = [
     "FatalError",
@@ -22,6 +22,7 @@ __all__ = [
     "PARAMETER_NAMES",
     "Scenario",
     "ScenarioError",
+    "SweepInterrupted",
     "Store",
     "catalog",
     "load",

@@ -49,6 +49,8 @@ def load(path, define=None, checks=True):
     replaces settings of the file as -D does ({"store.volume": 0.4}). Faults
     raise ScenarioError with one "file:line:column: message" line each."""
     path = os.path.abspath(os.fspath(path))
+    if "\0" in path:
+        raise ValueError(f"{path!r}: a path cannot hold a NUL character")
     defines = define_texts(define)
     scenario = _plugstore.load(path, defines, bool(checks))
     scenario.path = path
@@ -62,13 +64,17 @@ def load(path, define=None, checks=True):
 copyreg.pickle(_plugstore.Scenario, lambda s: (load, (s.path, s.defines, s.checks)))
 
 
-def run(scenario, define=None, checks=True, allow_warnings=False, columns=None):
+def run(scenario, define=None, checks=True, allow_warnings=False, columns=None, timeout=None):
     """Runs a scenario (from `load`, or a path) with the runner's own loop
     and a store in this process. Returns a DataFrame indexed by time (h)
     with the scenario's output columns, the rows `plugstore run` writes;
     `.attrs["summary"]` holds the run's summary as `plugstore run --summary`
     writes it (steps, messages, energy account, "exitStatus"). `columns`
-    keeps only these of the scenario's columns (none: an empty frame)."""
+    keeps only these of the scenario's columns (none: an empty frame). A
+    run that takes more than `timeout` seconds stops after the step under
+    way, with the rows it completed and "exitStatus" 142 (128 + SIGALRM).
+    The frame holds the rows as one array of doubles; the run needs little
+    more memory than the frame itself."""
     import pandas as pd
 
     if not isinstance(scenario, _plugstore.Scenario) or define is not None:
@@ -84,7 +90,8 @@ def run(scenario, define=None, checks=True, allow_warnings=False, columns=None):
             raise KeyError(f"no column {missing[0]!r} in the scenario's outputs")
         keep = [where[c] for c in columns]
         names = list(columns)
-    times, values, summary = _plugstore.run(scenario, bool(allow_warnings), keep)
-    frame = pd.DataFrame(values, index=pd.Index(times, name="time"), columns=names)
+    times, values, summary = _plugstore.run(scenario, bool(allow_warnings), keep,
+                                            float(timeout or 0.0))
+    frame = pd.DataFrame(values, index=pd.Index(times, name="time"), columns=names, copy=False)
     frame.attrs["summary"] = json.loads(summary)
     return frame

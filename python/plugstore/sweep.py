@@ -4,8 +4,11 @@ one row of results per variant."""
 import contextlib
 import itertools
 import logging
+import math
+import numbers
 import os
 import sys
+import time
 from collections import Counter
 
 from ._plugstore import ScenarioError
@@ -14,6 +17,20 @@ from .scenarios import define_texts, load, run
 # Status of a variant whose run did not complete at all (its worker died, or
 # the cluster lost it); 0 ... 3 are the exit statuses of `plugstore run`.
 LOST = -1
+# Status of a variant stopped at the time limit of its run.
+TIMED_OUT = -2
+_ALARM = 128 + 14  # the exit status of a run stopped by its time limit (SIGALRM)
+
+
+class SweepInterrupted(KeyboardInterrupt):
+    """A sweep stopped by Ctrl-C (or SIGTERM in `plugstore sweep`) before
+    every variant was done: `table` holds the rows of those that were, as
+    `sweep` returns them."""
+
+    def __init__(self, table, total):
+        super().__init__(f"{len(table)} of {total} variants done")
+        self.table = table
+        self.total = total
 
 
 def variant_table(grid):
@@ -38,6 +55,10 @@ def _defines(variant):
     return define_texts({k: (v.item() if hasattr(v, "item") else v) for k, v in variant.items()})
 
 
+def _one_line(text):
+    return "; ".join(line.strip() for line in str(text).splitlines() if line.strip())
+
+
 def _fault(summary):
     """What stopped a run or makes it untrustworthy, in one line."""
     if summary["verdict"]:
@@ -50,21 +71,27 @@ def _fault(summary):
     return ""
 
 
-def run_variant(base, defines, checks=True, allow_warnings=False, aggregates=None, series=False):
+def run_variant(base, defines, checks=True, allow_warnings=False, aggregates=None, series=False,
+                timeout=None):
     """One variant, as a Dask task: its row of results and, if asked, its
     time series. Faults of the variant go into its row, never raise."""
     # Rows are kept only when something needs them: a year at 1-minute
     # steps has half a million.
     columns = None if series else list(aggregates or {})
     try:
-        frame = run(load(base, defines, checks), allow_warnings=allow_warnings, columns=columns)
+        frame = run(load(base, defines, checks), allow_warnings=allow_warnings, columns=columns,
+                    timeout=timeout)
     except ScenarioError as e:
-        return {"status": 2, "error": str(e)}, None
+        return {"status": 2, "error": _one_line(e)}, None
     except Exception as e:  # a file that cannot be read or written, say
-        return {"status": 2, "error": f"{type(e).__name__}: {e}"}, None
+        return {"status": 2, "error": _one_line(f"{type(e).__name__}: {e}")}, None
     summary = frame.attrs["summary"]
-    row = {"status": summary["exitStatus"], "error": _fault(summary),
+    row = {"status": summary["exitStatus"], "error": _one_line(_fault(summary)),
            "steps": summary["stepsDone"]}
+    if row["status"] == _ALARM:
+        row["status"] = TIMED_OUT
+        row["error"] = (f"stopped at the time limit of {timeout:g} s after "
+                        f"{summary['lastTime']:g} h of {summary['stop']:g} h")
     severities = Counter()
     for m in summary["messages"]:
         severities[m["severity"]] += m["count"]
@@ -106,8 +133,54 @@ def _connected(workers, scheduler, client):
         yield c
 
 
+def _same_setting(a, b):
+    if isinstance(a, numbers.Number) and isinstance(b, numbers.Number):
+        return float(a) == float(b) or (math.isnan(float(a)) and math.isnan(float(b)))
+    return str(a) == str(b)
+
+
+def _earlier_rows(variants, done):
+    """Rows of `done` (an earlier results table) with status 0 for the
+    variants of the same settings: variant index -> its row."""
+    if done is None:
+        return {}
+    missing = [c for c in variants.columns if c not in done.columns]
+    if missing or "status" not in done.columns:
+        raise ValueError(f"resume: the earlier results have no column "
+                         f"{(missing or ['status'])[0]!r}: they are not of this sweep")
+    finished = done[done["status"] == 0]
+    found = {}
+    for i, settings in variants.iterrows():
+        for _, row in finished.iterrows():
+            if all(_same_setting(settings[c], row[c]) for c in variants.columns):
+                found[i] = row.drop(labels=list(variants.columns)).to_dict()
+                if not isinstance(found[i].get("error"), str):
+                    found[i]["error"] = ""  # an empty text reads back as NaN
+                break
+    return found
+
+
+class _Lines:
+    """Progress as lines for a log: the first variant done, then at most one
+    line every 5 s."""
+
+    def __init__(self, done, total):
+        self._done, self._total, self._count, self._last = done, total, 0, -math.inf
+
+    def __iter__(self):
+        for item in self._done:
+            yield item  # said once the caller has taken it
+            self._count += 1
+            now = time.monotonic()
+            if now - self._last >= 5.0 or self._count == self._total:
+                self._last = now
+                print(f"plugstore sweep: {self._count} of {self._total} variants done",
+                      file=sys.stderr, flush=True)
+
+
 def sweep(base, grid, *, define=None, aggregates=None, series=False, allow_warnings=False,
-          checks=True, workers=None, scheduler=None, client=None, progress=None):
+          checks=True, workers=None, scheduler=None, client=None, progress=None, timeout=None,
+          done=None):
     """Runs every variant of the scenario `base` (a path, or a scenario from
     `load`) on Dask and returns a DataFrame with one row per variant: its
     settings, "status" (0 done, 1 stopped by the component, 2 a bad variant,
@@ -125,7 +198,13 @@ def sweep(base, grid, *, define=None, aggregates=None, series=False, allow_warni
     such as "tcp://host:8786"), or else a LocalCluster of `workers` processes
     (default: one per core). A failed variant is reported in its row and
     never stops the others. `progress`: a progress bar on standard error
-    (default: when it is a terminal).
+    (default: when it is a terminal; "lines" for a line every 5 s).
+
+    `timeout`: seconds a variant may run; one that takes longer stops after
+    the step under way and gets status -2 and the reason. `done`: the table
+    of an earlier sweep; its variants of status 0 with the same settings are
+    taken from it, not run again. Ctrl-C raises SweepInterrupted, whose
+    `table` holds the variants done so far.
     """
     import pandas as pd
 
@@ -146,30 +225,53 @@ def sweep(base, grid, *, define=None, aggregates=None, series=False, allow_warni
         raise KeyError(f"aggregates: no output column {missing[0]!r} in the scenario's outputs")
 
     results = [None] * len(tasks)
-    if tasks:
-        from distributed import as_completed
+    for k, row in _earlier_rows(variants, done).items():
+        results[variants.index.get_loc(k)] = (row, None)
+    todo = [i for i, r in enumerate(results) if r is None]
+    try:
+        if todo:
+            _run_tasks(tasks, todo, results, (allow_warnings, aggregates, series, timeout),
+                       (workers, scheduler, client), progress)
+    except KeyboardInterrupt:
+        finished = [i for i, r in enumerate(results) if r is not None]
+        table = _table(pd, variants.iloc[finished], [results[i] for i in finished])
+        raise SweepInterrupted(table, len(tasks)) from None
+    table = _table(pd, variants, results)
+    if series:
+        return table, [r[1] for r in results]
+    return table
 
-        with _connected(workers, scheduler, client) as c:
-            futures = [c.submit(run_variant, *t, allow_warnings, aggregates, series, pure=False)
-                       for t in tasks]
-            where = {f.key: i for i, f in enumerate(futures)}
-            done = as_completed(futures)
-            if progress if progress is not None else sys.stderr.isatty():
+
+def _run_tasks(tasks, todo, results, options, cluster, progress):
+    from distributed import as_completed
+
+    with _connected(*cluster) as c:
+        futures = [c.submit(run_variant, *tasks[i], *options, pure=False) for i in todo]
+        where = {f.key: i for f, i in zip(futures, todo)}
+        try:
+            finished = as_completed(futures)
+            if progress == "lines":
+                finished = _Lines(finished, len(futures))
+            elif progress if progress is not None else sys.stderr.isatty():
                 from tqdm import tqdm
 
-                done = tqdm(done, total=len(futures), desc="variants", unit="run", file=sys.stderr)
-            for f in done:
+                finished = tqdm(finished, total=len(futures), desc="variants", unit="run",
+                                file=sys.stderr)
+            for f in finished:
                 i = where[f.key]
                 try:
                     results[i] = f.result()
                 except Exception as e:  # the worker died or the task was lost
-                    results[i] = ({"status": LOST, "error": f"{type(e).__name__}: {e}"}, None)
+                    results[i] = ({"status": LOST, "error": _one_line(f"{type(e).__name__}: {e}")},
+                                  None)
                 f.release()
+        except KeyboardInterrupt:
+            c.cancel(futures)  # a shared cluster runs nothing more of this sweep
+            raise
 
+
+def _table(pd, variants, results):
     rows = pd.DataFrame([r[0] for r in results], index=variants.index)
     counts = [c for c in rows.columns if c.startswith("messages.") or c == "badParameters"]
     rows[counts] = rows[counts].fillna(0).astype(int)
-    table = pd.concat([variants, rows], axis=1)
-    if series:
-        return table, [r[1] for r in results]
-    return table
+    return pd.concat([variants, rows], axis=1)

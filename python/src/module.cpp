@@ -7,6 +7,8 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <memory>
 #include <optional>
@@ -15,13 +17,16 @@
 #include <vector>
 
 #include "host/catalog.h"
+#include "plugstore/checks.h"
 #include "plugstore/defaults.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/intervals.h"
 #include "plugstore/names.h"
+#include "plugstore/output_paths.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
 #include "plugstore/summary_json.h"
+#include "plugstore/toml_depth.h"
 #include "standin/in_process.h"
 #include "stepped_store.h"
 
@@ -75,6 +80,13 @@ py::tuple takeRecord(standin::UnitRecord& r) {
   return py::make_tuple(messages, bad);
 }
 
+// The values, handed to numpy without a copy: the array owns them.
+py::array_t<double> handOver(std::vector<double>&& values, std::vector<py::ssize_t> shape) {
+  auto* owned = new std::vector<double>(std::move(values));
+  py::capsule release(owned, [](void* p) { delete static_cast<std::vector<double>*>(p); });
+  return py::array_t<double>(std::move(shape), owned->data(), release);
+}
+
 // Column names of the CSV the runner writes for a scenario, time left out.
 std::vector<std::string> columnNames(const Scenario& s) {
   std::vector<std::string> names;
@@ -91,9 +103,11 @@ std::vector<std::string> columnNames(const Scenario& s) {
 // A whole run by the runner's own loop with stores in this process: the
 // rows (times, values of the columns at `keep`, or of all) and the summary
 // as `plugstore run --summary` writes it; no rows are kept for an empty
-// `keep`. Ctrl-C in the main thread ends the run after the step under way.
+// `keep`. Ctrl-C in the main thread ends the run after the step under way,
+// and so does a `timeout` (s, 0 for none): then the run is stopped as by
+// SIGALRM, the alarm of a time limit.
 py::tuple runScenario(const Scenario& s, bool allowWarnings,
-                      std::optional<std::vector<std::size_t>> keep) {
+                      std::optional<std::vector<std::size_t>> keep, double timeout) {
   namespace r = plugstore::runner;
   std::vector<double> times;
   std::vector<double> values;
@@ -111,6 +125,12 @@ py::tuple runScenario(const Scenario& s, bool allowWarnings,
     return std::make_unique<standin::InProcessUnit>(u.label1);
   };
   if (!keep->empty()) {
+    // The rows a whole run gives, so that the arrays grow in place: growth
+    // by doubling would hold up to twice the frame, and a copy once more.
+    const int perRow = s.interval > 0.0 ? static_cast<int>(std::lround(s.interval / s.step)) : 1;
+    const auto rows = static_cast<std::size_t>((s.steps() + perRow - 1) / std::max(perRow, 1) + 1);
+    times.reserve(rows);
+    values.reserve(rows * keep->size());
     options.rows = [&](double time, std::span<const double> row) {
       times.push_back(time);
       for (std::size_t i : *keep) values.push_back(row[i]);
@@ -118,8 +138,13 @@ py::tuple runScenario(const Scenario& s, bool allowWarnings,
   }
   int asked = 0;
   bool interrupted = false;
-  options.stopSignal = [&asked, &interrupted]() {
+  const auto began = std::chrono::steady_clock::now();
+  options.stopSignal = [&asked, &interrupted, began, timeout]() {
     if (++asked % 1024 != 0) return 0;
+    if (timeout > 0.0 &&
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() > timeout) {
+      return SIGALRM;
+    }
     py::gil_scoped_acquire held;
     interrupted = PyErr_CheckSignals() != 0;
     return interrupted ? SIGINT : 0;
@@ -131,12 +156,43 @@ py::tuple runScenario(const Scenario& s, bool allowWarnings,
   }
   if (interrupted) throw py::error_already_set();
   const std::string summary = r::summaryJson(s, report, r::judge(report, allowWarnings));
-  py::array_t<double> t(static_cast<py::ssize_t>(times.size()));
-  std::copy(times.begin(), times.end(), t.mutable_data());
-  py::array_t<double> v(
-      {static_cast<py::ssize_t>(times.size()), static_cast<py::ssize_t>(keep->size())});
-  std::copy(values.begin(), values.end(), v.mutable_data());
-  return py::make_tuple(t, v, summary);
+  const auto n = static_cast<py::ssize_t>(times.size());
+  py::array_t<double> v = handOver(std::move(values), {n, static_cast<py::ssize_t>(keep->size())});
+  return py::make_tuple(handOver(std::move(times), {n}), v, summary);
+}
+
+using Parameters = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+py::list problemList(const std::vector<plugstore::runner::Problem>& problems) {
+  py::list out;
+  for (const auto& p : problems) out.append(py::make_tuple(p.number, p.message));
+  return out;
+}
+
+// The runner's checks of inputs for a stepped store: every input is given,
+// as a constant of the step.
+py::list inputProblems(const Parameters& par, const Parameters& xin) {
+  namespace r = plugstore::runner;
+  const auto p = fromArray<standin::kParameters>(par, "parameters");
+  const auto x = fromArray<standin::kInputs>(xin, "inputs");
+  std::array<r::InputSource, standin::kInputs> inputs{};
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    inputs[i].constant = x[i];
+    inputs[i].origin = "constant";
+  }
+  return problemList(r::inputProblems(p, inputs));
+}
+
+// Why the time grid or unit of a stepped store is refused, one text each.
+std::vector<std::string> gridProblems(double start, double step, double iterations, double unit) {
+  namespace r = plugstore::runner;
+  std::vector<std::string> found;
+  for (std::string why :
+       {r::stepProblem(step), r::iterationsProblem(iterations), r::unitProblem(unit),
+        r::stepProblem(step).empty() ? r::startProblem(start, step) : std::string()}) {
+    if (!why.empty()) found.push_back(std::move(why));
+  }
+  return found;
 }
 
 }  // namespace
@@ -149,6 +205,23 @@ PYBIND11_MODULE(_plugstore, m) {
   m.def("output_catalog", [] { return catalog(plugstore::outputCatalog()); });
   m.def("default_parameters", [] { return toArray(plugstore::runner::defaultParameters()); });
   m.def("default_inputs", [] { return toArray(plugstore::runner::defaultInputs()); });
+  m.def("parameter_problems", [](const Parameters& par) {
+    return problemList(
+        plugstore::runner::parameterProblems(fromArray<standin::kParameters>(par, "parameters")));
+  });
+  m.def("parameter_notes", [](const Parameters& par) {
+    return problemList(
+        plugstore::runner::parameterNotes(fromArray<standin::kParameters>(par, "parameters")));
+  });
+  m.def("input_problems", &inputProblems, py::arg("parameters"), py::arg("inputs"));
+  m.def("grid_problems", &gridProblems, py::arg("start"), py::arg("step"), py::arg("iterations"),
+        py::arg("unit"));
+  // Where a TOML text nests too deep to be parsed: (line, column, message), or None.
+  m.def("toml_depth_fault", [](const std::string& text) -> py::object {
+    const plugstore::runner::TomlDepthFault f = plugstore::runner::tomlDepthFault(text);
+    if (f.line == 0) return py::none();
+    return py::make_tuple(f.line, f.column, f.message);
+  });
   m.def("unknown_name_message", [](const std::string& kind, const std::string& name) {
     return plugstore::runner::unknownNameMessage(kind, name);
   });
@@ -208,6 +281,14 @@ PYBIND11_MODULE(_plugstore, m) {
                              })
       .def_property_readonly("parameters", [](const Scenario& s) { return toArray(s.parameters); })
       .def_property_readonly("columns", &columnNames)
+      .def_property_readonly("input_files",
+                             [](const Scenario& s) {
+                               std::vector<std::string> files;
+                               for (const auto& f : plugstore::runner::filesRead(s)) {
+                                 files.push_back(f.path.string());
+                               }
+                               return files;
+                             })
       .def_property_readonly(
           "drives_inputs",
           [](const Scenario& s) { return !s.controllers.empty() || s.tapping.port != 0; })
@@ -228,7 +309,7 @@ PYBIND11_MODULE(_plugstore, m) {
       });
 
   m.def("run", &runScenario, py::arg("scenario"), py::arg("allow_warnings") = false,
-        py::arg("keep") = py::none());
+        py::arg("keep") = py::none(), py::arg("timeout") = 0.0);
   m.def(
       "load",
       [](const std::string& path, const std::vector<std::string>& defines, bool checks) {

@@ -59,6 +59,21 @@ bool SteppedStore::step(const std::array<double, standin::kInputs>& inputs, doub
   return true;
 }
 
+bool SteppedStore::restingOutputs(const std::array<double, standin::kInputs>& inputs,
+                                  std::array<double, standin::kOutputs>& outputs) {
+  if (stopped_ || closed_ || steps_ > 0) return false;
+  const standin::UnitArrays kept = arrays_;
+  const standin::HostClock clock = clock_;
+  arrays_.xin = inputs;
+  clock_.timeStep = standin::kProbeStep;
+  call(clock_.startTime + standin::kProbeStep, 0, 0, 0);
+  outputs = arrays_.out;
+  arrays_ = kept;
+  clock_ = clock;
+  stopIfFaulty(clock_.startTime);
+  return !stopped_;
+}
+
 void SteppedStore::close() {
   if (closed_) return;
   closed_ = true;

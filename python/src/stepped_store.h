@@ -31,6 +31,12 @@ class SteppedStore {
   bool step(const std::array<double, standin::kInputs>& inputs, double dt);
   // The end-of-simulation call, once.
   void close();
+  // Before the first step: the outputs of the store at rest, from one
+  // iterative call over a vanishing step with these inputs and no
+  // end-of-step call, so that the first step starts from the same state.
+  // False, and no call, for a store that has stepped or stopped.
+  bool restingOutputs(const std::array<double, standin::kInputs>& inputs,
+                      std::array<double, standin::kOutputs>& outputs);
 
   [[nodiscard]] const std::array<double, standin::kOutputs>& outputs() const { return arrays_.out; }
   [[nodiscard]] double time() const { return time_; }  // h, end of the last step

@@ -143,7 +143,7 @@ void mixAfterHeat(State& st, HostServices& host) {
 bool heatSubStep(State& st, HostServices& host, double h, double share, bool trial) {
   SubStepWork& w = st.sub;
   if (w.spread) keepPlugFlows(st);
-  const int n = countPlugs(st.plugs);
+  const int n = chainOrder(st);
   st.store.nPlugsSolver = n;
   st.solver.trial = trial;
   const bool done = solveCondHx(st, host, n, h);

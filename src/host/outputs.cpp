@@ -58,27 +58,38 @@ double temperatureInPlug(const PlugTable& t, int p, double z, bool interpolate) 
   return lineAt(z, midHeight(t[q]), t[q].Temp, midP, t[p].Temp);
 }
 
-// The chain ends inside the table, and neither the bottoms nor (with
-// `tops`) the tops of its plugs fall, as after every calculation of a call.
-// Then the lowest plug that contains a height is never below the one that
-// contains a lower height.
-bool chainRises(const PlugTable& t, const ChainOrder& order, bool tops) {
-  if (order.n >= kPlugRecords) return false;  // no end within the table
+// Whether the chain ends inside the table and neither the bottoms nor (for
+// `tops`) also the tops of its plugs fall, as after every calculation of a
+// call. Then the lowest plug that contains a height is never below the one
+// that contains a lower height.
+struct Rise {
+  bool bottoms = false;
+  bool tops = false;
+};
+
+Rise chainRises(const PlugTable& t, const ChainOrder& order) {
+  Rise r;
+  if (order.n >= kPlugRecords) return r;  // no end within the table
+  bool bottoms = true;
+  bool tops = true;
   for (int i = 2; i <= order.n; ++i) {
     const Plug& below = t[order.at(i - 1)];
     const Plug& q = t[order.at(i)];
-    if (q.zDown < below.zDown || (tops && q.zUp < below.zUp)) return false;
+    bottoms = bottoms && !(q.zDown < below.zDown);
+    tops = tops && !(q.zUp < below.zUp);
   }
-  return true;
+  r.bottoms = bottoms;
+  r.tops = bottoms && tops;
+  return r;
 }
 
 // The profile temperatures at the rising heights zProfile, in one walk up
 // the chain when its bottoms rise.
-void profileTemperatures(State& st) {
+void profileTemperatures(State& st, const Rise& rise) {
   Store& s = st.store;
   const PlugTable& t = st.plugs;
   const ChainOrder& order = st.chain;
-  if (!(t[t.first()].Cap > 0.0) || !chainRises(t, order, false)) {
+  if (!(t[t.first()].Cap > 0.0) || !rise.bottoms) {
     for (std::size_t i = 0; i < s.zProfile.size(); ++i) {
       s.tProfile[i] = temperatureAtHeight(st, s.zProfile[i], true);
     }
@@ -276,8 +287,9 @@ void keepReads(Store& s) {
 // Sum of temperature x overlap of every plug with each zone, in chain order.
 // Over a rising chain the plugs that end at or below a zone's bottom, and
 // those that begin at or above its top, have no part in it.
-void zoneSums(const Store& s, const PlugTable& t, const ChainOrder& order, Balance& b) {
-  const bool rising = chainRises(t, order, true);
+void zoneSums(const Store& s, const PlugTable& t, const ChainOrder& order, const Rise& rise,
+              Balance& b) {
+  const bool rising = rise.tops;
   int from = 1;
   int32_t fromLow = std::numeric_limits<int32_t>::min();
   for (std::size_t i = 0; i < kNumZones; ++i) {
@@ -311,7 +323,8 @@ void profileSensorsZones(State& st) {
   for (int i = 0; i < kNumProfilePoints; ++i) {
     s.zProfile[static_cast<std::size_t>(i)] = step * 0.5 + i * step;
   }
-  profileTemperatures(st);
+  const Rise rise = chainRises(t, st.chain);
+  profileTemperatures(st, rise);
 
   keepReads(s);
   for (std::size_t i = 0; i < kNumSensors; ++i) {
@@ -319,7 +332,7 @@ void profileSensorsZones(State& st) {
   }
 
   b.tZone.fill(0.0);
-  if (st.chain.n > 0) zoneSums(s, t, st.chain, b);
+  if (st.chain.n > 0) zoneSums(s, t, st.chain, rise, b);
   for (int i = 0; i < kNumZones; ++i) {
     const auto ui = static_cast<std::size_t>(i);
     const int64_t width = int64_t{s.zZoneHigh[ui]} - int64_t{s.zZoneLow[ui]};
@@ -331,7 +344,7 @@ void profileSensorsZones(State& st) {
 
 void calculateOutputs(State& st, HostServices& host) {
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): CALCULATE OUTPUTS");
-  takeChainOrder(st.plugs, st.chain);  // the outputs change no plug
+  chainOrder(st);  // the outputs change no plug
   portFlows(st);
   mainBalance(st, host);
   derivedQuantities(st);

@@ -88,10 +88,9 @@ void faceFlows(State& st) {
   for (const DirectPort& port : st.ports) {
     if (portActive(port)) active[nActive++] = &port;
   }
-  int n = 0;
-  int p = t.first();
-  for (; n < kPlugRecords && t[p].Cap > 0.0; ++n, p = t[p].iUp) {
-    Plug& q = t[p];
+  const int n = chainOrder(st);
+  for (int i = 1; i <= n; ++i) {
+    Plug& q = t[st.chain.at(i)];
     q.Flow = 0.0;
     for (std::size_t a = 0; a < nActive; ++a) {
       const DirectPort& port = *active[a];

@@ -39,6 +39,8 @@ void sortPlugs(State& st, HostServices& host, int mode) {
   // removes a plug, so the sweeps end. A sweep changes nothing below the
   // first pair it changes: the next sweep would pass those plugs again and
   // find them as stable as before, so it begins at the plug below that pair.
+  if (mode == -1 && st.stableKnown && st.stableAt == t.edits) return;
+  st.stableKnown = false;
   int from = kBottomSentinel;
   bool changed = true;
   while (changed) {
@@ -63,14 +65,19 @@ void sortPlugs(State& st, HostServices& host, int mode) {
       p = a;
     }
   }
+  if (mode == 0) {
+    st.stableKnown = true;
+    st.stableAt = t.edits;
+  }
 }
 
 void adjustHeights(State& st, HostServices& host) {
   PlugTable& t = st.plugs;
   const Store& s = st.store;
-  int p = t.first();
-  for (int k = 0; k < kPlugRecords && t[p].Cap > 0.0; ++k, p = t[p].iUp) {
-    Plug& q = t[p];
+  // New heights change no link: the order of the chain holds.
+  const int n = chainOrder(st);
+  for (int i = 1; i <= n; ++i) {
+    Plug& q = t[st.chain.at(i)];
     const int32_t h = truncatedHeight(s.zTop * q.Cap / s.capTot);
     q.zDown = t[q.iDown].zUp;
     if (q.iUp == kTopSentinel) {

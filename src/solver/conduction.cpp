@@ -124,6 +124,57 @@ void solveTridiagonal(int n, std::span<const double> tOld, std::span<const doubl
 
 namespace {
 
+bool sameBits(double a, double b) {
+  return std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
+
+}  // namespace
+
+void solveKeptTridiagonal(SolverWork& w, int n) {
+  if (n <= 0) return;
+  SolverWork::Elimination& e = w.kept;
+  for (int i = 1; i <= n; ++i) {
+    double d = w.capArr[at(i)] + w.uaArr[at(i)];
+    if (i > 1) d += w.kCond[at(i - 1)];
+    if (i < n) d += w.kCond[at(i)];
+    w.diag[at(i)] = d;
+    w.rhs[at(i)] =
+        w.capArr[at(i)] * w.tStartArr[at(i)] + w.uaArr[at(i)] * w.tAmbArr[at(i)] + w.qSrc[at(i)];
+  }
+  // Rows 1 ... same eliminate as in the solve before.
+  int same = 0;
+  const int known = std::min(n, static_cast<int>(e.n));
+  while (same < known) {
+    const int i = same + 1;
+    if (!sameBits(w.diag[at(i)], e.diagIn[at(i)])) break;
+    if (i > 1 && !sameBits(w.kCond[at(i - 1)], e.kBelow[at(i)])) break;
+    same = i;
+  }
+  if (same == 0) {
+    e.diagIn[1] = w.diag[1];
+    e.diagOut[1] = w.diag[1];
+    same = 1;
+  }
+  for (int i = 2; i <= same; ++i) w.diag[at(i)] = e.diagOut[at(i)];
+  w.diag[1] = e.diagOut[1];
+  for (int i = same + 1; i <= n; ++i) {
+    e.diagIn[at(i)] = w.diag[at(i)];
+    e.kBelow[at(i)] = w.kCond[at(i - 1)];
+    const double m = -w.kCond[at(i - 1)] / w.diag[at(i - 1)];
+    w.diag[at(i)] = w.diag[at(i)] - m * -w.kCond[at(i - 1)];
+    e.m[at(i)] = m;
+    e.diagOut[at(i)] = w.diag[at(i)];
+  }
+  e.n = n;
+  for (int i = 2; i <= n; ++i) w.rhs[at(i)] = w.rhs[at(i)] - e.m[at(i)] * w.rhs[at(i - 1)];
+  w.tNew[at(n)] = w.rhs[at(n)] / w.diag[at(n)];
+  for (int i = n - 1; i >= 1; --i) {
+    w.tNew[at(i)] = (w.rhs[at(i)] - -w.kCond[at(i)] * w.tNew[at(i + 1)]) / w.diag[at(i)];
+  }
+}
+
+namespace {
+
 // The store's quantities that the loss UA and the conductances use; when
 // one of them differs, bit for bit, from those the kept terms came from,
 // none of the kept terms holds.
@@ -251,8 +302,7 @@ void solveAndLimit(State& st, HostServices& host) {
   SolverWork& w = st.solver;
   PlugTable& t = st.plugs;
   const int n = st.chain.n;
-  solveTridiagonal(n, w.tStartArr, w.qSrc, w.uaArr, w.tAmbArr, w.kCond, w.capArr, w.diag, w.rhs,
-                   w.tNew);
+  solveKeptTridiagonal(w, n);
 
   // A non-finite temperature would pass the limits and the convergence test.
   for (int i = 1; i <= n; ++i) {

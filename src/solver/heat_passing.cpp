@@ -123,9 +123,19 @@ void passHeatToPlugs(State& st, HostServices& host, int nHx) {
   // Heat inputs in the order A1, B1, A2, B2, ...; a height <= 0 is off. A
   // height above every plug ends in the bottom sentinel and heats nothing.
   const Store& s = st.store;
+  const bool whole = order.whole && order.holds(t);
+  auto plugAt = [&t, &order, whole](double z) {
+    if (!whole) return plugAtHeight(t, z);
+    // The walk of plugAtHeight over the order of the whole chain.
+    for (int i = 1; i <= order.n; ++i) {
+      const Plug& q = t[order.at(i)];
+      if (static_cast<double>(q.zDown) <= z && z <= static_cast<double>(q.zUp)) return order.at(i);
+    }
+    return 0;
+  };
   for (std::size_t j = 0; j < kNumHeatInputs; ++j) {
-    if (s.zHeatA[j] > 0.0) t[plugAtHeight(t, s.zTop * s.zHeatA[j])].qV += s.qHeatA[j];
-    if (s.zHeatB[j] > 0.0) t[plugAtHeight(t, s.zTop * s.zHeatB[j])].qV += s.qHeatB[j];
+    if (s.zHeatA[j] > 0.0) t[plugAt(s.zTop * s.zHeatA[j])].qV += s.qHeatA[j];
+    if (s.zHeatB[j] > 0.0) t[plugAt(s.zTop * s.zHeatB[j])].qV += s.qHeatB[j];
   }
 
   if (st.sw.consistencyCheckSwitch == -1) {

@@ -72,6 +72,12 @@ void solveTridiagonal(int n, std::span<const double> tOld, std::span<const doubl
                       std::span<const double> kCond, std::span<const double> capArr,
                       std::span<double> diag, std::span<double> rhs, std::span<double> t);
 
+// solveTridiagonal of the n plugs over the arrays of w (tStartArr, qSrc,
+// uaArr, tAmbArr, kCond, capArr) into w.tNew; the elimination of the rows
+// that are the same as in the solve before, from the first row on, is
+// taken from it (w.kept).
+void solveKeptTridiagonal(SolverWork& w, int n);
+
 // ---------------------------------------------------------------- heat passing
 
 // Sets qV (heat of the Hx and the heat inputs) and CapSolver of every plug.

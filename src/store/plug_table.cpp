@@ -18,6 +18,10 @@ int countPlugs(const PlugTable& t) {
 
 void takeChainOrder(const PlugTable& t, int n, ChainOrder& order) {
   n = std::clamp(n, 0, kPlugRecords);
+  if (order.holds(t) && order.n == n) return;  // the same walk would give the same
+  order.table = &t;
+  order.edits = t.edits;
+  order.whole = false;
   int p = t.first();
   for (int i = 1; i <= n; ++i) {
     order.rec[static_cast<std::size_t>(i)] = p;
@@ -34,7 +38,15 @@ int takeChainOrder(const PlugTable& t, ChainOrder& order) {
     p = t[p].iUp;
   }
   order.n = n;
+  order.table = &t;
+  order.edits = t.edits;
+  order.whole = true;
   return n;
+}
+
+int chainOrder(State& st) {
+  if (st.chain.whole && st.chain.holds(st.plugs)) return st.chain.n;
+  return takeChainOrder(st.plugs, st.chain);
 }
 
 void copyPlugs(PlugTable& to, const PlugTable& from, int highWater) {
@@ -42,6 +54,7 @@ void copyPlugs(PlugTable& to, const PlugTable& from, int highWater) {
   std::copy_n(from.rec.begin(), n, to.rec.begin());
   to[kTopSentinel] = from[kTopSentinel];
   to.freeFrom = from.freeFrom;
+  to.touch();
 }
 
 void restorePlugs(State& st) {
@@ -147,6 +160,7 @@ void unlinkPlug(PlugTable& t, int p) {
 }
 
 void swapWithAbove(PlugTable& t, int p) {
+  t.touch();
   const int a = t[p].iUp;
   const int below = t[p].iDown;
   const int above = t[a].iUp;

@@ -20,6 +20,10 @@ void takeChainOrder(const PlugTable& t, int n, ChainOrder& order);
 // it; returns its length.
 int takeChainOrder(const PlugTable& t, ChainOrder& order);
 
+// The whole chain of the working table in st.chain, taken again only when
+// the chain has changed since it was last taken; returns its length.
+int chainOrder(State& st);
+
 // Highest plug of the chain (iDown of the top sentinel).
 inline int highestPlug(const PlugTable& t) { return t[kTopSentinel].iDown; }
 

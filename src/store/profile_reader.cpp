@@ -1,6 +1,8 @@
 #include "store/profile_reader.h"
 
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <system_error>
 
 namespace plugstore {
@@ -74,6 +76,17 @@ bool parseRepeat(std::string_view tok, std::size_t& count) {
   return count > 0;
 }
 
+// A message ending in the index of a record: the integer the reader took,
+// or the number as read when it lies beyond any integer (an index of 1e20
+// would otherwise be shown as -2147483648).
+template <typename... Items>
+TextLine withIndex(int32_t index, double read, const Items&... items) {
+  if (index == std::numeric_limits<int32_t>::min() && read != static_cast<double>(index)) {
+    return listLine(items..., read);
+  }
+  return listLine(items..., index);
+}
+
 }  // namespace
 
 int BufferLines::next(std::string_view& line) {
@@ -145,31 +158,36 @@ void readProfileRecords(State& st, HostServices& host, ProfileLines& lines,
   for (;;) {
     r.readStatus = scanner.readRecord(v);
     if (r.readStatus == kReadEnd) {
-      host.stdoutLine(listLine("End of file encountered at line number=", r.lineNumber).view());
+      host.stdoutLine(
+          withIndex(r.lineNumber, r.lineIndex, "End of file encountered at line number=").view());
       return;
     }
     if (r.readStatus == kReadIoError) {
-      host.stdoutLine(listLine("ERROR in reading file at line number=", r.lineNumber).view());
-      TextLine msg;
-      msg << "ERROR in reading start profile " << source << " at line number= " << r.lineNumber;
+      host.stdoutLine(
+          withIndex(r.lineNumber, r.lineIndex, "ERROR in reading file at line number=").view());
+      const TextLine msg = withIndex(r.lineNumber, r.lineIndex, "ERROR in reading start profile",
+                                     source, "at line number=");
       fatalStop(st, host, "FATAL", msg.view());
     }
     if (r.readStatus != kReadOk) {
       host.stdoutLine(
-          listLine("unknown option=", r.readStatus, " at line number=", r.lineNumber).view());
+          withIndex(r.lineNumber, r.lineIndex, "unknown option=", r.readStatus, " at line number=")
+              .view());
     }
 
     const int e = truncateToInt(v[0]);
     r.lineNumber = e;
+    r.lineIndex = v[0];
     if (e > 0) {
       const int iDown = truncateToInt(v[6]);
       const int iUp = truncateToInt(v[7]);
       // Index 400 is the top sentinel and links outside 0 ... 400 leave the
       // table: such a record would corrupt the table or later chain walks.
       if (e >= kTopSentinel || iDown < 0 || iDown > kTopSentinel || iUp < 0 || iUp > kTopSentinel) {
-        host.stdoutLine(
-            listLine("Plug record not stored, index or link out of range at line number=", e)
-                .view());
+        host.stdoutLine(withIndex(e, v[0],
+                                  "Plug record not stored, index or link out of range at line "
+                                  "number=")
+                            .view());
       } else {
         Plug& p = t[e];
         p.zDown = truncateToInt(v[4] * 1000000.0);

@@ -68,6 +68,7 @@ void resetPlugTable(PlugTable& t) {
     t[i].CapSolver = 0.0;
   }
   t.freeFrom = 1;
+  t.touch();
   Plug& bottom = t[kBottomSentinel];
   bottom.Temp = kBottomSentinelTemp;
   bottom.Cap = -1.0;
@@ -182,6 +183,7 @@ void initialiseStore(State& st, HostServices& host) {
   } else {
     uniformStore(st);
   }
+  st.plugs.touch();  // the chain was built record by record
 
   setMemory(st, host);
   for (int k = 0; k < hxInUse(st.store); ++k) {
@@ -197,11 +199,10 @@ void initialiseStore(State& st, HostServices& host) {
 
 void saveStartOfStep(State& st) {
   PlugTable& t = st.plugs;
-  // The walk of countPlugs.
-  int p = t.first();
-  for (int n = 0; n < kPlugRecords && p >= 0 && p < kPlugRecords && t[p].Cap > 0.0; ++n) {
-    t[p].Temp0 = t[p].Temp;
-    p = t[p].iUp;
+  const int n = chainOrder(st);
+  for (int i = 1; i <= n; ++i) {
+    Plug& plug = t[st.chain.at(i)];
+    plug.Temp0 = plug.Temp;
   }
   copyPlugs(st.savedPlugs, st.plugs, st.plugHighWater);
   st.plugsAsSaved = true;

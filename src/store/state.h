@@ -67,6 +67,21 @@ struct PlugTable {
   // No pool record below this one is free (Cap <= 0): the search for the
   // lowest free record starts here.
   int32_t freeFrom = 1;
+  // Counts the changes of the chain (links and capacitances) of this table
+  // object; a copy into it is a change too, so that a chain order taken of
+  // it holds exactly while the count stays the same.
+  uint64_t edits = 0;
+
+  PlugTable() = default;
+  PlugTable(const PlugTable&) = default;
+  PlugTable& operator=(const PlugTable& o) {
+    rec = o.rec;
+    freeFrom = o.freeFrom;
+    ++edits;
+    return *this;
+  }
+  ~PlugTable() = default;
+  void touch() { ++edits; }
 
   Plug& operator[](int i) { return rec[static_cast<std::size_t>(i)]; }
   const Plug& operator[](int i) const { return rec[static_cast<std::size_t>(i)]; }
@@ -75,6 +90,7 @@ struct PlugTable {
   // To be called after the Cap of pool record p was set: a record that
   // became free may be the lowest free one.
   void noteCap(int p) {
+    ++edits;
     if (p >= 1 && p < freeFrom && !(rec[static_cast<std::size_t>(p)].Cap > 0.0)) freeFrom = p;
   }
 };
@@ -85,7 +101,14 @@ struct PlugTable {
 struct ChainOrder {
   std::array<int32_t, kPlugRecords + 1> rec{};
   int32_t n = 0;
+  // The table and its count of changes when the order was taken; `whole`:
+  // the walk went to the end of the chain, not only over its first n plugs.
+  const PlugTable* table = nullptr;
+  uint64_t edits = 0;
+  bool whole = false;
   [[nodiscard]] int at(int i) const { return rec[static_cast<std::size_t>(i)]; }
+  // True while the order is that of t's chain as it stands.
+  [[nodiscard]] bool holds(const PlugTable& t) const { return table == &t && edits == t.edits; }
 };
 
 // ---------------------------------------------------------------- ports
@@ -328,8 +351,20 @@ struct SolverWork {
   std::array<double, kSize> rhs{};     // elimination scratch
   std::array<double, kSize> tNew{};    // solution of one solve
   std::array<double, kSize> lossUA{};  // W/K, loss UA of each plug
-  double sumUA = 0.0;                  // W/K, their sum
-  bool limited = false;                // the last solution limited a plug
+  // The elimination of the last solve: each row's diagonal before and after
+  // it, its conductance to the row below and its multiplier. Rows whose
+  // diagonal and conductance are those of the last solve, bit for bit, from
+  // the first row on, eliminate to the same values.
+  struct Elimination {
+    std::array<double, kSize> diagIn{};
+    std::array<double, kSize> kBelow{};
+    std::array<double, kSize> diagOut{};
+    std::array<double, kSize> m{};
+    int32_t n = 0;
+  };
+  Elimination kept;
+  double sumUA = 0.0;    // W/K, their sum
+  bool limited = false;  // the last solution limited a plug
 
   // A plug's loss UA depends on its heights and on whether it is the
   // highest or the lowest; its conductance to the plug above on the heights
@@ -420,6 +455,7 @@ struct SubStepWork {
 // Read-loop state of the start-profile reader; it survives between calls.
 struct ProfileReader {
   int32_t lineNumber = 0;
+  double lineIndex = 0.0;  // column 1 of that record as read, for the messages
   int32_t recordCount = 0;
   int32_t readStatus = 0;
   std::array<double, 8> values{};  // the eight read variables
@@ -440,6 +476,13 @@ struct State {
   PlugTable plugs;
   PlugTable savedPlugs;  // plug state at the start of the time step
   ChainOrder chain;      // scratch: the order of the chain where it holds still
+  // The count of changes of the working table when the mixing after the heat
+  // last found every pair of its chain stable. Until the chain changes, no
+  // plug temperature changes either before the next sort of the flow (which
+  // then has nothing to do): only the solver and the insertion mix change
+  // temperatures, the one after the sort, the other with a new plug.
+  uint64_t stableAt = 0;
+  bool stableKnown = false;
   // Highest pool record that has held a plug since the set-up: the working
   // and the saved table agree on every record above it, so that copying
   // one into the other may stop there.

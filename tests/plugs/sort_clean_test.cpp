@@ -15,6 +15,15 @@ class SortClean : public ::testing::Test {
   RecordingHost host;
 };
 
+// The flow's sort is skipped only while the chain is the one the mixing found stable.
+TEST_F(SortClean, SortAfterAStableMixSeesANewPlug) {
+  buildChain(st, {{1.0, 40.0, 0, 500000}, {1.0, 50.0, 500000, kZTop}});
+  sortPlugs(st, host, 0);
+  insertPlugAbove(st, host, kBottomSentinel, 1.0, 70.0, 70.0);
+  sortPlugs(st, host, -1);
+  EXPECT_EQ(chainTemps(st), (std::vector<double>{40, 50, 70}));
+}
+
 TEST_F(SortClean, SortSwapsAndMixMerges) {
   EXPECT_TRUE(unstablePair(3.0, 3.5));  // below 4 degC the colder fluid is lighter
   EXPECT_FALSE(unstablePair(3.0, 5.0));

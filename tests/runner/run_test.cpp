@@ -44,6 +44,7 @@ Csv readCsv(const fs::path& path) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
+    if (line.starts_with('#')) continue;  // the totals' run line
     std::vector<std::string> fields;
     std::stringstream ss(line);
     std::string f;

@@ -2,7 +2,11 @@
 // kind of fault is reported with its file, line and column.
 #include "plugstore/scenario.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,6 +15,15 @@
 #include "host/catalog.h"
 #include "plugstore/defaults.h"
 #include "plugstore/names.h"
+
+// Under AddressSanitizer (GCC says so by a macro, Clang by a feature).
+#if defined(__SANITIZE_ADDRESS__)
+#define PLUGSTORE_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLUGSTORE_TEST_ASAN 1
+#endif
+#endif
 
 namespace plugstore::runner {
 namespace {
@@ -409,6 +422,51 @@ TEST_F(ScenarioTest, ControllersTappingsAndProfilesAreCheckedWhereWritten) {
   EXPECT_NE(d.message.find("point 3: heights must not decrease"), std::string::npos);
   d = error("[parameters]\nstore.startProfile = 0\nstore.initialProfile = [[0, 20]]\n");
   EXPECT_EQ(d.place.line, 2);
+}
+
+TEST_F(ScenarioTest, HostileInputIsRefusedBeforeItIsRead) {
+  // Nesting that would drive the TOML parser's recursion past the stack.
+  std::string deep = "a";
+  for (int i = 0; i < 40000; ++i) deep += ".a";
+  Diagnostic d = error("[inputs]\n" + deep + " = 1\n");
+  EXPECT_EQ(d.place.line, 2);
+  EXPECT_NE(d.message.find("nested more than 64 levels"), std::string::npos) << d.message;
+  const std::string braces = std::string(3000, '{');
+  EXPECT_THROW(parseScenario("", file(), true, {"port1.massFlow=" + braces}), ScenarioError);
+  // A NUL would cut a path short; a pipe is no start profile.
+  write("draws.csv", "time,port1.massFlow\n0,0\n");
+  d = error("[[series]]\nfile = \"draws.csv\\u0000.evil\"\n");
+  EXPECT_EQ(d.message, "file: a path cannot hold a NUL character (\\u0000)");
+  ASSERT_EQ(mkfifo((folder / "startProfile.ini").c_str(), 0600), 0);
+  d = error("[parameters]\nstore.startProfile = 1\n");
+  EXPECT_NE(d.message.find("startProfile.ini is not a regular file"), std::string::npos);
+}
+
+TEST_F(ScenarioTest, SeriesAreHeldAsArraysOfNumbers) {
+#if defined(PLUGSTORE_TEST_ASAN)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory is no measure of the runner's";
+#endif
+  // A million rows (24 MB) read by `check`: its peak stays near the numbers
+  // (16 bytes a row and the schedule's 16), far from a row of strings each.
+  {
+    std::ofstream csv(folder / "big.csv");
+    csv.precision(10);
+    csv << "time,ambient.temperature\n";
+    for (int i = 0; i < 1000000; ++i) csv << i * 0.01 << "," << 10.0 + (i % 100) * 0.01 << "\n";
+  }
+  write("big.toml", "[simulation]\nstop = 9999\nstep = 1\n[[series]]\nfile = \"big.csv\"\n");
+  const pid_t child = fork();
+  if (child == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    execl(PLUGSTORE_EXE, PLUGSTORE_EXE, "check", (folder / "big.toml").c_str(), nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  rusage use{};
+  ASSERT_EQ(wait4(child, &status, 0, &use), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(use.ru_maxrss, 60 * 1024) << "KiB";
 }
 
 TEST_F(ScenarioTest, MissingScenarioFileIsAnError) {

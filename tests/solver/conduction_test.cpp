@@ -227,5 +227,27 @@ TEST_F(Conduction, OutOfRangeIsLimitedAndNonFiniteIsDivergence) {
   EXPECT_EQ(host.messagesSent[0].severity, "Fatal");
 }
 
+// The kept elimination gives the plain solve's bits after a row changes.
+TEST(KeptElimination, FollowsAChangedRowBitForBit) {
+  auto w = std::make_unique<SolverWork>();
+  const int n = 5;
+  for (int i = 1; i <= n; ++i) {
+    w->tStartArr[i] = 20.0 + 7.0 * i;
+    w->capArr[i] = 100.0 + i;
+    w->uaArr[i] = 0.3 * i;
+    w->tAmbArr[i] = 15.0;
+    w->qSrc[i] = i == 2 ? 50.0 : 0.0;
+    w->kCond[i] = 3.0 + 0.1 * i;
+  }
+  std::array<double, SolverWork::kSize> diag{}, rhs{}, t{};
+  for (double k3 : {3.3, 9.7}) {
+    w->kCond[3] = k3;
+    solveKeptTridiagonal(*w, n);
+    solveTridiagonal(n, w->tStartArr, w->qSrc, w->uaArr, w->tAmbArr, w->kCond, w->capArr, diag, rhs,
+                     t);
+    for (int i = 1; i <= n; ++i) EXPECT_EQ(w->tNew[i], t[i]) << k3 << " " << i;
+  }
+}
+
 }  // namespace
 }  // namespace plugstore

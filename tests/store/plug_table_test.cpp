@@ -21,6 +21,20 @@ TEST_F(PlugTableTest, CountsTheChainAndAnEmptyChainIsZero) {
   EXPECT_EQ(countPlugs(st.plugs), 0);
 }
 
+TEST_F(PlugTableTest, KeptChainOrderFollowsEveryChangeOfTheChain) {
+  buildChain(st, {{1.0, 60.0, 0, 500000}, {1.0, 20.0, 500000, 1000000}});
+  ASSERT_EQ(chainOrder(st), 2);
+  swapWithAbove(st.plugs, 1);
+  EXPECT_EQ(chainOrder(st), 2);
+  EXPECT_EQ(st.chain.at(1), 2);
+  splitPlug(st, host, 1, 250000);
+  EXPECT_EQ(chainOrder(st), 3);
+  unlinkPlug(st.plugs, 2);
+  EXPECT_EQ(chainOrder(st), 2);
+  st.plugs = PlugTable{};
+  EXPECT_EQ(chainOrder(st), 0);
+}
+
 TEST_F(PlugTableTest, InsertLinksAZeroHeightPlugAboveAndUpdatesBothNeighbours) {
   buildChain(st, {{1.0, 20.0, 0, 500000}, {1.0, 60.0, 500000, 1000000}});
   const int n = insertPlugAbove(st, host, 1, 2.0, 40.0, 35.0);

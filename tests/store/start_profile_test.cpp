@@ -154,6 +154,12 @@ TEST_F(StartProfileTest, RecordsOutOfTheTableAreReportedAndNotStored) {
   EXPECT_EQ(st.plugs[kTopSentinel].iUp, kTopSentinel);
   EXPECT_EQ(st.plugs[3].Cap + st.plugs[4].Cap, 0.0);
   EXPECT_EQ(chainIndices(st), (std::vector<int>{1}));
+  // An index beyond any integer is shown as read.
+  st = State{};
+  resetTable();
+  host.clear();
+  read("1e20 1 20 20 0 1 0 400\n");
+  EXPECT_EQ(out(), (std::vector<std::string>{"End of file encountered at line number= 1E+20"}));
 }
 
 TEST_F(StartProfileTest, AProfileThatIsNoChainStopsTheRun) {

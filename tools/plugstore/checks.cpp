@@ -320,4 +320,30 @@ std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par
   return problems;
 }
 
+std::string stepProblem(double step) {
+  return step > 0.0 && std::isfinite(step) ? "" : "step must be above 0 h";
+}
+
+std::string iterationsProblem(double iterations) {
+  if (iterations != std::trunc(iterations)) return "iterations must be an integer";
+  return iterations >= 1 && iterations <= 1000 ? "" : "iterations must be 1 ... 1000";
+}
+
+std::string unitProblem(double unit) {
+  if (unit != std::trunc(unit)) return "unit must be an integer";
+  return unit >= 1 && unit <= 999 ? "" : "unit must be 1 ... 999";
+}
+
+std::string startProblem(double start, double step) {
+  if (!std::isfinite(start)) return "start must be a number of hours, not " + formatNumber(start);
+  // The host's clock counts start + k x step: at 1e300 h a step is lost in
+  // the rounding, and every step would be the same instant.
+  const double moved = (start + step) - start;
+  if (std::abs(moved - step) > 1e-6 * step) {
+    return "start (" + formatNumber(start) + " h) is too large for steps of " + formatNumber(step) +
+           " h: the clock would not move by a step";
+  }
+  return "";
+}
+
 }  // namespace plugstore::runner

@@ -26,4 +26,13 @@ std::vector<Problem> parameterNotes(const std::array<double, kNumParameters>& pa
 std::vector<Problem> inputProblems(const std::array<double, kNumParameters>& par,
                                    const std::array<InputSource, kNumInputs>& inputs);
 
+// The settings of a simulation's time grid and unit, as [simulation] takes
+// them; each returns why a value is refused, or "" when it is fine.
+std::string stepProblem(double step);
+std::string iterationsProblem(double iterations);
+std::string unitProblem(double unit);
+// A store stepped from outside has no stop time: its start must be finite,
+// and so small that a step of `step` h still moves the clock.
+std::string startProblem(double start, double step);
+
 }  // namespace plugstore::runner

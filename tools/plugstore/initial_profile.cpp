@@ -150,7 +150,7 @@ std::filesystem::path writeStartProfile(const std::filesystem::path& folder,
       if (old == text) return file;
     }
   }
-  if (!writeFileAtomically(file, text)) throw std::runtime_error("cannot write " + file.string());
+  writeFileAtomically(file, text);
   return file;
 }
 

@@ -7,11 +7,13 @@
 //   plugstore proforma [-o FILE]                                 the studio's proforma (XML)
 //   plugstore plot OUT.csv [-o OUT.png] [--name port1=DHW]       picture of a run
 //   plugstore sweep NAME.sweep.toml [--workers N] [-o OUT.csv]   variants on Dask (Python)
+//   plugstore fmu SCENARIO.toml [-o STORE.fmu]                   FMI 2.0 co-simulation FMU
 //   (run, check and deck take -D name=value to replace a setting of the file)
 //
 // Exit status: 0 done, 1 the component stopped the simulation (fatal message
 // or rejected parameter), 2 a bad scenario or command line, 3 completed but
-// not trustworthy (the component warned, or the energy account does not close).
+// not trustworthy (the component warned, or the energy account does not close),
+// 4 an output file could not be written.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,7 +28,9 @@
 #include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/fmu.h"
 #include "plugstore/initial_profile.h"
+#include "plugstore/output_paths.h"
 #include "plugstore/proforma.h"
 #include "plugstore/run.h"
 #include "plugstore/scenario.h"
@@ -85,12 +89,14 @@ int sweep(const std::vector<std::string>& args) {
   return kBadScenario;
 }
 
-bool writeText(const std::string& path, const std::string& text) {
+// Throws OutputError when the text cannot be written.
+void writeText(const std::string& path, const std::string& text) {
   if (path.empty() || path == "-") {
-    std::cout << text;
-    return static_cast<bool>(std::cout);
+    std::cout << text << std::flush;
+    if (!std::cout) throw OutputError("cannot write to standard output");
+    return;
   }
-  return writeFileAtomically(path, text);
+  writeFileAtomically(path, text);
 }
 
 // SIGINT and SIGTERM end a run after the step under way, so that its files
@@ -196,6 +202,17 @@ int main(int argc, char** argv) {
   sweepCmd->prefix_command();
   sweepCmd->set_help_flag();  // its --help is the Python command's
 
+  CLI::App* fmuCmd = app.add_subcommand(
+      "fmu", "Write the scenario's store as an FMI 2.0 co-simulation FMU (docs: README)");
+  fmuCmd->add_option("scenario", scenarioPath, "Scenario file (TOML)")->required();
+  fmuCmd->add_option("-o,--output", output, "FMU to write (default: SCENARIO-NAME.fmu here)");
+  FmuBinaries fmuBinaries{defaultFmuBinary(), {}};
+  fmuCmd->add_option("--binary", fmuBinaries.linux64, "The FMU's Linux binary")
+      ->capture_default_str();
+  fmuCmd->add_option("--win64", fmuBinaries.win64,
+                     "Also this Windows binary (plugstore.dll, built with MinGW-w64)");
+  defineOption(fmuCmd);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -218,10 +235,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*proforma) {
-      if (!writeText(output, proformaXml())) {
-        std::cerr << "plugstore: cannot write " << output << "\n";
-        return kBadScenario;
-      }
+      writeText(output, proformaXml());
       return 0;
     }
     if (*plotCmd) return plot(csvPath, output, title, plotNames, plotInitialRow);
@@ -237,6 +251,16 @@ int main(int argc, char** argv) {
         notes.push_back(u->name.empty() ? n : "unit " + u->name + ": " + n);
       }
     }
+    if (*fmuCmd) {
+      const FmuFiles files = fmuFiles(scenario);
+      for (const std::string& n : files.notes) std::cerr << "note: " << n << "\n";
+      const fs::path fmuPath = output.empty()
+                                   ? fs::path(fs::path(scenarioPath).stem().string() + ".fmu")
+                                   : fs::path(output);
+      writeFmu(files, fmuBinaries, fmuPath);
+      std::cerr << "wrote " << fmuPath.string() << "\n";
+      return 0;
+    }
     if (*check) {
       std::cerr << scenarioPath << ": ";
       if (!scenario.units.empty()) std::cerr << scenario.units.size() << " units, ";
@@ -246,6 +270,13 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (*deck) {
+      if (!output.empty() && output != "-") {
+        const std::string clash = outputCollision(filesRead(scenario), {{"-o", output}});
+        if (!clash.empty()) {
+          std::cerr << "plugstore: " << clash << "\n";
+          return kBadScenario;
+        }
+      }
       Scenario forHost = scenario;
       if (!deckLabel.empty()) {
         // Written as it stands: the folder lies on the host's machine, not here.
@@ -260,10 +291,7 @@ int main(int argc, char** argv) {
         }
         forHost.label1 = deckLabel;
       }
-      if (!writeText(output, writeDeck(forHost))) {
-        std::cerr << "plugstore: cannot write " << output << "\n";
-        return kBadScenario;
-      }
+      writeText(output, writeDeck(forHost));
       for (const Scenario* u : storesOf(scenario)) {
         if (u->initialProfile.empty()) continue;
         // The host reads the profile from the folder of label 1 as well.
@@ -283,6 +311,15 @@ int main(int argc, char** argv) {
     RunOptions options;
     options.library = library;
     options.csv = output.empty() ? fs::path(scenarioPath).stem().string() + ".csv" : output;
+    // No output may replace a file the run reads, or another output.
+    std::vector<RunFile> writes = {{"-o", options.csv}};
+    for (const RunFile& f : filesBesideCsv(scenario, options.csv)) writes.push_back(f);
+    if (!summaryPath.empty() && summaryPath != "-") writes.push_back({"--summary", summaryPath});
+    if (!plotPath.empty()) writes.push_back({"--plot", plotPath});
+    if (const std::string clash = outputCollision(filesRead(scenario), writes); !clash.empty()) {
+      std::cerr << "plugstore: " << clash << "\n";
+      return kBadScenario;
+    }
     options.units = units;
     options.progress = !quiet;
     options.stopSignal = []() { return static_cast<int>(stopRequest); };
@@ -324,9 +361,18 @@ int main(int argc, char** argv) {
         }
       }
     }
-    if (!summaryPath.empty() && !writeText(summaryPath, summaryJson(scenario, report, verdict))) {
-      std::cerr << "plugstore: cannot write " << summaryPath << "\n";
-      return kBadScenario;
+    if (!summaryPath.empty()) {
+      try {
+        writeText(summaryPath, summaryJson(scenario, report, verdict));
+      } catch (const OutputError& e) {
+        if (!verdict.reason.empty()) std::cerr << verdict.reason << "\n";
+        std::cerr << "plugstore: " << e.what() << "\n";
+        return kOutputFailed;
+      }
+    }
+    if (!report.outputError.empty()) {
+      std::cerr << verdict.reason << "\n";
+      return kOutputFailed;
     }
     if (report.exitStatus() != 0) return report.exitStatus();
     int status = verdict.status;
@@ -345,6 +391,9 @@ int main(int argc, char** argv) {
   } catch (const ScenarioError& e) {
     std::cerr << e.what() << "\n";
     return kBadScenario;
+  } catch (const OutputError& e) {
+    std::cerr << "plugstore: " << e.what() << "\n";
+    return kOutputFailed;
   } catch (const std::exception& e) {
     std::cerr << "plugstore: " << e.what() << "\n";
     return kBadScenario;

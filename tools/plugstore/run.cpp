@@ -61,6 +61,7 @@ std::string hours(double v) {
 std::string signalName(int signal) {
   if (signal == SIGINT) return "SIGINT";
   if (signal == SIGTERM) return "SIGTERM";
+  if (signal == SIGALRM) return "the time limit";
   return "signal " + std::to_string(signal);
 }
 
@@ -105,7 +106,7 @@ namespace {
 class StoreRun {
  public:
   StoreRun(std::unique_ptr<standin::Unit> unit, const Scenario& s, std::size_t index,
-           RunReport& report, const fs::path& totalsPath, bool unitRow)
+           RunReport& report, const fs::path& totalsName, bool unitRow)
       : s_(s),
         index_(index),
         report_(report),
@@ -116,10 +117,12 @@ class StoreRun {
         tapping_(s),
         extra_(runnerColumns(s).size()) {
     report_.account = book_.empty();
-    if (!totalsPath.empty()) {
-      totalsFile_.emplace(totalsPath);
+    if (!totalsName.empty()) {
+      totalsFile_.emplace(totalsName);
+      // A comment line, no column: the run it belongs to, as in the summary.
+      std::fprintf(totalsFile_->get(), "# run %s\n", report.runId.c_str());
       totals_.emplace(s, book_, totalsFile_->get(), unitRow);
-      report_.totals = totalsPath;
+      report_.totals = totalsName;
     }
     controllers_.start(s.start, s.start + s.step);
   }
@@ -198,10 +201,14 @@ class StoreRun {
     if (totals_ && completedSteps) {
       totals_->finish();
       report_.totalsRows = totals_->rows();
-      totalsFile_->commit();
+    } else {
+      report_.totals.clear();
+      if (totalsFile_) totalsFile_->discard();
     }
-    if (!completedSteps) report_.totals.clear();
   }
+
+  // The totals file, while it is to be written; null otherwise.
+  AtomicFile* totalsFile() { return totalsFile_ && totalsFile_->open() ? &*totalsFile_ : nullptr; }
 
  private:
   const Scenario& s_;
@@ -221,6 +228,21 @@ class StoreRun {
 };
 
 }  // namespace
+
+fs::path totalsPath(const fs::path& csv, const Scenario& u) {
+  return csv.parent_path() / (csv.stem().string() + (u.name.empty() ? "" : "-" + u.name) + "-" +
+                              periodName(u.totals) + ".csv");
+}
+
+std::string newRunId() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%llx-%ld",
+                static_cast<unsigned long long>(
+                    std::chrono::duration_cast<std::chrono::microseconds>(now).count()),
+                static_cast<long>(getpid()));
+  return buf;
+}
 
 RunReport runScenario(const Scenario& s, const RunOptions& options) {
   // Units of the library share the process's stand-in kernel; units made by
@@ -242,6 +264,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   const std::vector<const Scenario*> stores = storesOf(s);
   RunReport report;
   report.lastTime = s.start;
+  report.runId = newRunId();
   if (!s.units.empty()) report.units.resize(s.units.size());
 
   // Rows go to temporary files that take the final names at the end: a run
@@ -262,15 +285,11 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   std::vector<standin::DeckUnit> deck;
   for (std::size_t i = 0; i < stores.size(); ++i) {
     const Scenario& u = *stores[i];
-    fs::path totalsPath;
-    if (!options.csv.empty() && u.totals != Period::none) {
-      // dhw.csv -> dhw-monthly.csv, or dhw-buffer-monthly.csv for the unit buffer
-      totalsPath = options.csv.parent_path() /
-                   (options.csv.stem().string() + (u.name.empty() ? "" : "-" + u.name) + "-" +
-                    periodName(u.totals) + ".csv");
-    }
+    const fs::path totals =
+        !options.csv.empty() && u.totals != Period::none ? totalsPath(options.csv, u) : fs::path();
     RunReport& own = s.units.empty() ? report : report.units[i];
-    runs.push_back(std::make_unique<StoreRun>(makeUnit(u), u, i, own, totalsPath, options.units));
+    own.runId = report.runId;
+    runs.push_back(std::make_unique<StoreRun>(makeUnit(u), u, i, own, totals, options.units));
     deck.push_back({&runs.back()->unit(), u.unit, u.parameters, {}});
     if (!s.laggedLinks) deck.back().connections = connectionsOf(s, i);
   }
@@ -322,12 +341,24 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
       std::fflush(stderr);
     };
   }
-  if (options.stopSignal) {
-    deck.front().hooks.stop = [&]() {
-      report.stopSignal = options.stopSignal();
-      return report.stopSignal != 0;
-    };
+  // Every file of the run; a write that fails (a full disk) ends the run
+  // after its step, rather than simulating on into a file that loses rows.
+  // The CSV first: it is written every step, so it meets a full disk first.
+  std::vector<AtomicFile*> files;
+  if (csvFile) files.push_back(&*csvFile);
+  for (auto& run : runs) {
+    if (AtomicFile* f = run->totalsFile()) files.push_back(f);
   }
+  deck.front().hooks.stop = [&]() {
+    for (AtomicFile* f : files) {
+      if (f->failed()) {
+        report.outputError = f->error();
+        return true;
+      }
+    }
+    if (options.stopSignal) report.stopSignal = options.stopSignal();
+    return report.stopSignal != 0;
+  };
 
   report.result =
       standin::runDeck(deck, {s.start, s.stop, s.step, s.iterations, s.tolerance, s.maxIterations});
@@ -346,12 +377,34 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   if (report.result.steps > 0 && rows) {
     rows->finish();
     report.csvRows = rows->rows();
-    if (csvFile) {
+  }
+  // The totals first, the CSV next (the summary, written by the caller,
+  // last): all complete before the first takes its name, none renamed after
+  // one has failed.
+  for (AtomicFile* f : files) {
+    if (report.outputError.empty() && f->failed()) report.outputError = f->error();
+  }
+  try {
+    if (!report.outputError.empty()) throw OutputError(report.outputError);
+    for (auto& run : runs) {
+      if (AtomicFile* f = run->totalsFile()) f->commit();
+    }
+    if (csvFile && report.result.steps > 0) {
       csvFile->commit();
       report.csvWritten = true;
     }
+  } catch (const OutputError& e) {
+    report.outputError = e.what();
+    for (auto& run : runs) {
+      if (AtomicFile* f = run->totalsFile()) f->discard();
+    }
+    if (csvFile) csvFile->discard();
+    report.csvWritten = false;
   }
-  for (RunReport& u : report.units) u.csvRows = report.csvRows;
+  for (RunReport& u : report.units) {
+    u.csvRows = report.csvRows;
+    u.outputError = report.outputError;
+  }
   return report;
 }
 
@@ -482,6 +535,7 @@ int RunReport::warnings() const {
 }
 
 Verdict judge(const RunReport& r, bool allowWarnings) {
+  if (!r.outputError.empty()) return {kOutputFailed, "plugstore: " + r.outputError};
   if (r.exitStatus() != 0) return {r.exitStatus(), {}};
   std::string why;
   const int warned = r.warnings();

@@ -37,6 +37,10 @@ struct RunOptions {
   std::function<int()> stopSignal;
 };
 
+// The exit status of a run whose CSV, totals or summary could not be written
+// (a full disk, a folder without write permission).
+inline constexpr int kOutputFailed = 4;
+
 // One distinct message of the component (same severity and text), with how
 // often and when it came: times are the ends of the steps whose calls sent it.
 struct MessageCount {
@@ -68,6 +72,8 @@ struct RunReport {
   std::vector<ControllerFigures> controllers;  // in the order of the scenario
   TappingFigures tapping;
   int stopSignal = 0;       // the signal that ended the run early; 0 if none did
+  std::string outputError;  // the first file that could not be written, and why
+  std::string runId;        // in the totals and the summary
   bool csvWritten = false;  // the CSV holds the completed steps under its final name
   int csvRows = 0;
   std::filesystem::path totals;  // the period totals beside the CSV: dhw.csv -> dhw-monthly.csv
@@ -76,9 +82,11 @@ struct RunReport {
   std::vector<PortLink> links;   // loops between units: the heat they passed
   std::string unsettled;         // steps whose links did not settle, the worst; empty if none
   std::string name;              // of one of several units
-  // 0 done; 1 stopped by a fatal message or a rejected parameter; 128 + the
-  // signal number for a run ended by a signal.
+  // 0 done; 1 stopped by a fatal message or a rejected parameter; 4 an
+  // output that could not be written; 128 + the signal number for a run
+  // ended by a signal.
   [[nodiscard]] int exitStatus() const {
+    if (!outputError.empty()) return kOutputFailed;
     return stopSignal != 0 ? 128 + stopSignal : result.exitStatus;
   }
   [[nodiscard]] int warnings() const;  // of all units
@@ -94,9 +102,19 @@ struct Verdict {
 inline constexpr int kNotTrustworthy = 3;
 Verdict judge(const RunReport& report, bool allowWarnings);
 
-// Throws std::runtime_error when the library cannot be loaded, or the CSV
-// file or the start profile of store.initialProfile cannot be written.
+// Throws std::runtime_error when the library cannot be loaded, OutputError
+// when the CSV, the totals or the start profile of store.initialProfile
+// cannot be opened. A write that fails later ends the run after its step
+// (RunReport::outputError); then no file of the run takes its final name.
 RunReport runScenario(const Scenario& scenario, const RunOptions& options);
+
+// The period totals of one store beside the CSV: dhw.csv -> dhw-monthly.csv,
+// or dhw-buffer-monthly.csv for the unit buffer.
+std::filesystem::path totalsPath(const std::filesystem::path& csv, const Scenario& store);
+
+// Written into the totals and the JSON summary, so that files of one run can
+// be told from those of another: time and process of the run.
+std::string newRunId();
 
 // Steps, wall time, speed, messages by severity, the energy account.
 std::string summaryText(const Scenario& scenario, const RunReport& report);

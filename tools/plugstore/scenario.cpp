@@ -9,6 +9,7 @@
 #include "plugstore/defaults.h"
 #include "plugstore/names.h"
 #include "plugstore/scenario_reader.h"
+#include "plugstore/toml_depth.h"
 
 namespace plugstore::runner {
 
@@ -232,6 +233,10 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
 Scenario parseScenario(const std::string& text, const fs::path& file, bool checks,
                        const std::vector<std::string>& overrides) {
   reading::Parser parser(file);
+  // Before parsing: the parser would recurse once per level of nesting.
+  if (const TomlDepthFault deep = tomlDepthFault(text); deep.line > 0) {
+    throw ScenarioError({file.string(), deep.line, deep.column}, deep.message);
+  }
   toml::table root;
   try {
     root = toml::parse(text, file.string());

@@ -164,6 +164,8 @@ struct Scenario {
 
   std::vector<ProfilePoint> initialProfile;  // empty: no profile to write
   Place initialProfilePlace;
+  // Files the run reads besides the scenario: its series and tapping files.
+  std::vector<std::filesystem::path> inputFiles;
   std::vector<ControllerSetup> controllers;  // in file order
   TappingSpec tapping;
 

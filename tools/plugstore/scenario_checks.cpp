@@ -26,7 +26,8 @@ void Parser::check(Scenario& s) {
     const fs::path ini = fs::path(s.label1) / "startProfile.ini";
     if (!fs::is_regular_file(ini, ec)) {
       found.push_back({s.parameterPlace[profile],
-                       "store.startProfile is 1 but " + ini.string() + " does not exist"});
+                       "store.startProfile is 1 but " + ini.string() +
+                           (otherThanAFile(ini) ? " is not a regular file" : " does not exist")});
     }
   }
   if (!s.initialProfile.empty() && parameterFaults.empty()) {

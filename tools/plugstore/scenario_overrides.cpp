@@ -3,6 +3,7 @@
 
 #include "plugstore/names.h"
 #include "plugstore/scenario_reader.h"
+#include "plugstore/toml_depth.h"
 
 namespace plugstore::runner::reading {
 
@@ -37,6 +38,10 @@ std::vector<Parser::Override> Parser::readOverrides(const std::vector<std::strin
     }
     // The value as in the file; a bare word is a string (a folder, a title).
     const std::string value = trimmed(text.substr(eq + 1));
+    if (const TomlDepthFault deep = tomlDepthFault("v = " + value); deep.line > 0) {
+      record({where, deep.message}, where);
+      continue;
+    }
     toml::table doc;
     try {
       doc = toml::parse("v = " + value, source);

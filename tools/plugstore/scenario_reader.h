@@ -55,11 +55,14 @@ void flatten(const toml::table& t, const std::string& prefix, Visit&& visit, Sto
 
 // ---------------------------------------------------------------- CSV files
 
+// Held by column, one array of doubles each: a series of ten years at
+// minute steps has five million rows.
 struct CsvTable {
   std::vector<std::string> header;
-  std::vector<int> headerColumns;  // 1-based column of each header field
-  std::vector<std::vector<double>> rows;
-  std::vector<int> lines;  // line of each row
+  std::vector<int> headerColumns;            // 1-based column of each header field
+  std::vector<std::vector<double>> columns;  // the values of each header field
+  std::vector<int> lines;                    // line of each row
+  [[nodiscard]] std::size_t rows() const { return lines.size(); }
 };
 
 // The text without surrounding blanks and one pair of double quotes.
@@ -128,6 +131,15 @@ class Parser {
   std::string string(const toml::node& n, const std::string& what) const {
     if (!n.is_string()) fail(n.source(), what + " must be a string, not " + typeName(n));
     return *n.value<std::string>();
+  }
+  // A file or folder name: a NUL would cut it short, "draws.csv\u0000.evil"
+  // reading draws.csv.
+  std::string pathText(const toml::node& n, const std::string& what) const {
+    std::string text = string(n, what);
+    if (text.find('\0') != std::string::npos) {
+      fail(n.source(), what + ": a path cannot hold a NUL character (\\u0000)");
+    }
+    return text;
   }
   const toml::table& table(const toml::node& n, const std::string& what) const {
     if (!n.is_table()) fail(n.source(), what + " must be a table, not " + typeName(n));

@@ -35,51 +35,56 @@ CsvTable readCsv(const fs::path& path, const Place& from) {
   const std::string name = path.string();
   while (std::getline(in, line)) {
     ++number;
-    const std::string stripped = trimmed(line);
-    if (stripped.empty() || stripped.front() == '#') continue;
-    std::vector<std::string> fields;
-    std::vector<int> columns;
+    const std::string_view text(line);
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos || text[first] == '#') continue;
+    // The fields of the line, read in place: no string is made for a value.
+    std::size_t field = 0;
     std::size_t start = 0;
     while (true) {
-      const std::size_t comma = line.find(',', start);
-      const std::string_view field = std::string_view(line).substr(start, comma - start);
-      const std::size_t lead = std::min(field.find_first_not_of(" \t"), field.size());
-      fields.push_back(trimmed(field));
-      columns.push_back(static_cast<int>(start + lead) + 1);
-      if (comma == std::string::npos) break;
+      const std::size_t comma = text.find(',', start);
+      std::string_view f = text.substr(start, comma - start);
+      const std::size_t lead = std::min(f.find_first_not_of(" \t"), f.size());
+      const int column = static_cast<int>(start + lead) + 1;
+      f.remove_prefix(lead);
+      while (!f.empty() && (f.back() == ' ' || f.back() == '\t' || f.back() == '\r')) {
+        f.remove_suffix(1);
+      }
+      if (t.header.empty() || t.columns.empty()) {
+        t.header.push_back(trimmed(f));
+        t.headerColumns.push_back(column);
+      } else if (field < t.columns.size()) {
+        if (f.size() >= 2 && f.front() == '"' && f.back() == '"') f = f.substr(1, f.size() - 2);
+        double v = 0.0;
+        const char* begin = f.data() + (!f.empty() && f.front() == '+' ? 1 : 0);
+        const auto r = std::from_chars(begin, f.data() + f.size(), v);
+        if (f.empty() || r.ec != std::errc() || r.ptr != f.data() + f.size() || !std::isfinite(v)) {
+          throw ScenarioError({name, number, column}, "'" + trimmed(f) + "' in column " +
+                                                          t.header[field] + " is not a number");
+        }
+        t.columns[field].push_back(v);
+      }
+      ++field;
+      if (comma == std::string_view::npos) break;
       start = comma + 1;
     }
-    if (t.header.empty()) {
-      t.header = fields;
-      t.headerColumns = columns;
+    if (t.columns.empty()) {
       if (t.header.size() < 2) {
         throw ScenarioError({name, number, 1},
                             "a series needs a header: the time in hours, then named columns");
       }
+      t.columns.resize(t.header.size());
       continue;
     }
-    if (fields.size() != t.header.size()) {
+    if (field != t.header.size()) {
       throw ScenarioError({name, number, 1}, "expected " + std::to_string(t.header.size()) +
-                                                 " values, found " + std::to_string(fields.size()));
+                                                 " values, found " + std::to_string(field));
     }
-    std::vector<double> row;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      double v = 0.0;
-      const std::string& f = fields[i];
-      const char* first = f.data();
-      if (!f.empty() && f.front() == '+') ++first;
-      const auto r = std::from_chars(first, f.data() + f.size(), v);
-      if (f.empty() || r.ec != std::errc() || r.ptr != f.data() + f.size() || !std::isfinite(v)) {
-        throw ScenarioError({name, number, columns[i]},
-                            "'" + f + "' in column " + t.header[i] + " is not a number");
-      }
-      row.push_back(v);
-    }
-    t.rows.push_back(std::move(row));
     t.lines.push_back(number);
   }
   if (t.header.empty()) throw ScenarioError({name, 0, 0}, "the series file is empty");
-  if (t.rows.empty()) throw ScenarioError({name, 0, 0}, "the series file has no rows");
+  if (t.rows() == 0) throw ScenarioError({name, 0, 0}, "the series file has no rows");
+  for (std::vector<double>& c : t.columns) c.shrink_to_fit();
   return t;
 }
 
@@ -95,15 +100,15 @@ void Parser::series(const toml::node& n, Scenario& s) {
       onlyKeys(t, "[[series]]", {"file", "interpolation", "period", "columns"});
       const toml::node* fileNode = t.get("file");
       if (fileNode == nullptr) fail(t.source(), "[[series]] needs 'file', the CSV file");
-      const fs::path path = resolve(string(*fileNode, "file"));
-      const CsvTable csv = readCsv(path, place(fileNode->source()));
+      const fs::path path = resolve(pathText(*fileNode, "file"));
+      s.inputFiles.push_back(path);
+      CsvTable csv = readCsv(path, place(fileNode->source()));
       const std::string csvName = path.string();
 
       double period = 0.0;
       if (const toml::node* p = t.get("period")) period = positivePeriod(*p);
       const Interpolation mode = interpolation(t);
-      std::vector<double> times;
-      for (const auto& row : csv.rows) times.push_back(row[0]);
+      const std::vector<double>& times = csv.columns[0];
 
       // (CSV column, input name, where the mapping is written)
       struct Use {
@@ -138,8 +143,8 @@ void Parser::series(const toml::node& n, Scenario& s) {
         }
       }
       for (const Use& u : uses) {
-        std::vector<double> values;
-        for (const auto& row : csv.rows) values.push_back(row[u.column]);
+        // Each column feeds one input: its values move into the schedule.
+        std::vector<double> values = std::move(csv.columns[u.column]);
         std::size_t point = 0;
         const std::string why = Schedule::problem(times, values, period, &point);
         if (!why.empty()) {

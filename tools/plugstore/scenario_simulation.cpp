@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "plugstore/checks.h"
 #include "plugstore/names.h"
 #include "plugstore/scenario_reader.h"
 
@@ -24,7 +25,7 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
   key("stop", [&](const toml::node& n) { s.stop = number(n, "stop"); });
   key("step", [&](const toml::node& n) {
     s.step = number(n, "step");
-    if (!(s.step > 0.0) || !std::isfinite(s.step)) fail(n.source(), "step must be above 0 h");
+    if (const std::string why = stepProblem(s.step); !why.empty()) fail(n.source(), why);
   });
   if (grid) {
     attempt(t.source(), [&] {
@@ -48,7 +49,8 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
   }
   key("iterations", [&](const toml::node& n) {
     const long it = integer(n, "iterations");
-    if (it < 1 || it > 1000) fail(n.source(), "iterations must be 1 ... 1000");
+    const std::string why = iterationsProblem(static_cast<double>(it));
+    if (!why.empty()) fail(n.source(), why);
     s.iterations = static_cast<int>(it);
   });
   key("tolerance", [&](const toml::node& n) {
@@ -75,13 +77,15 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
 
 void Parser::unitNumber(const toml::node& n, Scenario& s) const {
   const long unit = integer(n, "unit");
-  if (unit < 1 || unit > 999) fail(n.source(), "unit must be 1 ... 999");
+  if (const std::string why = unitProblem(static_cast<double>(unit)); !why.empty()) {
+    fail(n.source(), why);
+  }
   s.unit = static_cast<int>(unit);
 }
 
 void Parser::labelFolder(const toml::node& n, Scenario& s) const {
   // From the command line a relative folder is taken from the current one.
-  const std::string text = string(n, "label1");
+  const std::string text = pathText(n, "label1");
   const bool typed = place(n.source()).file != file_;
   const fs::path folder = typed ? fs::absolute(text).lexically_normal() : resolve(text);
   std::error_code ec;

@@ -39,7 +39,8 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
       places.push_back(place(item.source()));
     }
   } else {
-    const fs::path path = resolve(string(*file, "file"));
+    const fs::path path = resolve(pathText(*file, "file"));
+    s.inputFiles.push_back(path);
     const CsvTable csv = readCsv(path, place(file->source()));
     const std::vector<std::string> columns = {"time", "energy", "temperature", "flow"};
     if (csv.header != columns) {
@@ -47,9 +48,9 @@ void Parser::tapping(const toml::table& t, Scenario& s) {
                           "a tapping file has the columns time, energy, temperature, flow "
                           "(h, kWh, degC, l/min)");
     }
-    for (std::size_t i = 0; i < csv.rows.size(); ++i) {
-      const auto& r = csv.rows[i];
-      tp.taps.push_back({r[0], r[1], r[2], r[3]});
+    const auto& c = csv.columns;
+    for (std::size_t i = 0; i < csv.rows(); ++i) {
+      tp.taps.push_back({c[0][i], c[1][i], c[2][i], c[3][i]});
       places.push_back({path.string(), csv.lines[i], 1});
     }
   }

@@ -100,6 +100,7 @@ toml::table linksJson(const Scenario& s, const RunReport& r) {
 
 std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& verdict) {
   toml::table run{{"scenario", s.file.string()},
+                  {"runId", r.runId},
                   {"title", s.title},
                   {"start", s.start},
                   {"stop", s.stop},
