@@ -77,6 +77,12 @@ int LibraryUnit::call(const HostClock& clock, double time, double* xin, double* 
   return r;
 }
 
+double movement(double given, double latest, double tolerance) {
+  const double m =
+      std::abs(latest - given) / (tolerance * std::max({std::abs(given), std::abs(latest), 1.0}));
+  return std::isnan(m) ? HUGE_VAL : m;
+}
+
 int callUnit(Unit& unit, int number, UnitArrays& a, const HostClock& clock, double time, int info7,
              int info8, int info13) {
   a.info.fill(0);
@@ -138,6 +144,41 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
     a.xin = inputs;
   }
 
+  // Connected inputs: whether a unit's still move, and how they settled.
+  const bool connected = std::any_of(deck.begin(), deck.end(),
+                                     [](const DeckUnit& d) { return !d.connections.empty(); });
+  std::vector<int> calls(deck.size(), 0);        // iterative calls of the step, per unit
+  std::vector<bool> called(deck.size(), false);  // outputs exist: the unit has had one
+  auto excess = [&](std::size_t u, const Connection& c) {
+    if (!called[c.from]) return 0.0;
+    return movement(arrays[u].xin[c.input], arrays[c.from].out[c.output], times.tolerance);
+  };
+  auto moving = [&](std::size_t u) {
+    return std::any_of(deck[u].connections.begin(), deck[u].connections.end(),
+                       [&](const Connection& c) { return excess(u, c) > 1.0; });
+  };
+  auto tally = [&](double time, int iterations) {
+    Convergence& v = result.convergence;
+    v.iterations += iterations;
+    v.mostIterations = std::max(v.mostIterations, iterations);
+    bool unsettled = false;
+    for (std::size_t u = 0; u < deck.size(); ++u) {
+      for (const Connection& c : deck[u].connections) {
+        const double e = excess(u, c);
+        if (e <= 1.0) continue;
+        unsettled = true;
+        if (e <= v.worstExcess) continue;
+        v.worstUnit = u;
+        v.worstInput = c.input;
+        v.worstGiven = arrays[u].xin[c.input];
+        v.worstLatest = arrays[c.from].out[c.output];
+        v.worstExcess = e;
+        v.worstTime = time;
+      }
+    }
+    if (unsettled) ++v.unsettledSteps;
+  };
+
   const long steps = std::lround((times.stop - times.start) / times.step);
   for (long s = 1; s <= steps; ++s) {
     const double time = times.start + static_cast<double>(s) * times.step;
@@ -145,12 +186,31 @@ RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times) {
     for (std::size_t u = 0; u < deck.size(); ++u) {
       if (deck[u].hooks.inputs) deck[u].hooks.inputs(time, step, arrays[u].xin);
     }
-    for (int it = 0; it < times.iterations; ++it) {
+    // The `iterations` rounds call every unit; further rounds only those
+    // whose connected inputs still move, as long as any does.
+    std::fill(calls.begin(), calls.end(), 0);
+    const int rounds = std::max(times.iterations, times.maxIterations);
+    int done = 0;
+    for (int it = 0; it < rounds; ++it) {
       clock.iteration = it;
-      callAll(time, it, 0, 0);
+      bool any = false;
+      for (std::size_t u = 0; u < deck.size(); ++u) {
+        if (it >= times.iterations && !moving(u)) continue;
+        for (const Connection& c : deck[u].connections) {
+          if (called[c.from]) arrays[u].xin[c.input] = arrays[c.from].out[c.output];
+        }
+        ++result.calls;
+        callUnit(*deck[u].unit, deck[u].number, arrays[u], clock, time, calls[u]++, 0, 0);
+        called[u] = true;
+        any = true;
+      }
+      if (!any) break;
+      ++done;
       if (fatal()) return endAfterFault(time);
     }
+    if (connected) tally(time, done);
     for (std::size_t u = 0; u < deck.size(); ++u) {
+      if (deck[u].hooks.inputsUsed) deck[u].hooks.inputsUsed(arrays[u].xin);
       if (deck[u].hooks.outputs) deck[u].hooks.outputs(time, step, arrays[u].out);
     }
     callAll(time, 0, 0, 1);

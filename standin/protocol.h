@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -93,6 +94,9 @@ int callUnit(Unit& unit, int number, UnitArrays& arrays, const HostClock& clock,
 struct RunHooks {
   // Fills the inputs for the iterative calls at `time` of step k (1 ... N).
   std::function<void(double time, int step, std::array<double, kInputs>& inputs)> inputs;
+  // Sees the inputs of the last iterative call of step k, connected ones
+  // included, just before `outputs`.
+  std::function<void(const std::array<double, kInputs>& inputs)> inputsUsed;
   // Sees the outputs after the last iterative call of step k.
   std::function<void(double time, int step, const std::array<double, kOutputs>& outputs)> outputs;
   // Asked after each completed step: true ends the simulation there.
@@ -114,7 +118,27 @@ struct SimulationTimes {
   double stop = 1.0;   // h
   double step = 1.0;   // h
   int iterations = 1;  // iterative calls per time step
+  // Connected inputs: after the `iterations` calls a unit is called again
+  // while one of them differs from the output that feeds it by more than
+  // `tolerance` of its size (of 1 for values below 1), in at most
+  // `maxIterations` iterative calls of a step.
+  double tolerance = 0.001;
+  int maxIterations = 30;
 };
+
+// An input fed by an output of another unit of the deck, as a connection of
+// the host's input file: every call of the unit gets the output's latest
+// value. Numbers 0-based.
+struct Connection {
+  std::size_t input = 0;
+  std::size_t from = 0;  // the unit, its index in the deck
+  std::size_t output = 0;
+};
+
+// How far a connected input given `given` lags its output, now `latest`, in
+// multiples of what the tolerance allows; above 1 it must be given again
+// (infinite for a value that is not a number).
+double movement(double given, double latest, double tolerance);
 
 // One unit of a deck: what answers, its unit number, parameters and hooks.
 struct DeckUnit {
@@ -122,6 +146,23 @@ struct DeckUnit {
   int number = 1;
   std::array<double, kParameters> parameters{};
   RunHooks hooks;
+  std::vector<Connection> connections{};
+};
+
+// How the connected inputs of a deck settled within the steps.
+struct Convergence {
+  long iterations = 0;     // iterative calls (rounds over the deck) of all steps
+  int mostIterations = 0;  // of one step
+  int unsettledSteps = 0;  // steps that ended with an input still moving
+  // The input that moved most, against its tolerance, at the end of such a
+  // step: unit (index in the deck), input (0-based), the value it was last
+  // given and the output's value then, the step's end time.
+  std::size_t worstUnit = 0;
+  std::size_t worstInput = 0;
+  double worstGiven = 0.0;
+  double worstLatest = 0.0;
+  double worstExcess = 0.0;  // its movement(), above 1
+  double worstTime = 0.0;    // h
 };
 
 struct RunResult {
@@ -131,12 +172,16 @@ struct RunResult {
   bool badParameter = false;
   bool fatal = false;
   bool interrupted = false;  // ended early at the request of the `stop` hook
+  Convergence convergence;   // with connections
 };
 
 // Every phase of the protocol calls every unit, one after the other in the
 // deck's order: version signing, start of simulation, initial call, per
 // time step the iterative calls (inputs set before them, outputs seen after
-// them) and the end-of-step calls, end of simulation. A fatal message or a
+// them) and the end-of-step calls, end of simulation. Within a step, units
+// with connections are called again, in the deck's order and with the
+// latest outputs, until their connected inputs settle (info(7) counts a
+// unit's calls of the step from 0). A fatal message or a
 // rejected parameter of any unit ends the simulation for all, and so does
 // the `stop` hook of any unit after a completed step.
 RunResult runDeck(std::vector<DeckUnit>& deck, const SimulationTimes& times);

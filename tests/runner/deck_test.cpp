@@ -53,6 +53,19 @@ TEST(Deck, ReadBackGivesTheSame219ParametersAndTheInitialInputs) {
   }
 }
 
+// Each unit's block connects the inputs it takes from the other, and names
+// the control statements with which the host settles them.
+TEST(Deck, LinkedUnitsAreConnectedBothWays) {
+  const std::string deck = writeDeck(loadScenario(fs::path(PLUGSTORE_SOURCE_DIR) /
+                                                  "examples/dhw-from-buffer/dhw-from-buffer.toml"));
+  const std::size_t dhw = deck.find("UNIT 2 TYPE 8642");
+  EXPECT_LT(deck.find("2,3                     ! 7 port3.temperatureA"), dhw);
+  EXPECT_GT(deck.find("1,5                     ! 4 port2.temperatureA"), dhw);
+  const char* control = "TOLERANCES 0.001 0.001 and LIMITS 30";
+  EXPECT_LT(deck.find(control), dhw);
+  EXPECT_GT(deck.rfind(control), deck.find("* Store unit dhw"));
+}
+
 TEST(Deck, EveryValueLineNamesItsValue) {
   const Scenario s = loadScenario(exampleScenarios().front());
   const std::string deck = writeDeck(s);

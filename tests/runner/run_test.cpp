@@ -600,8 +600,9 @@ TEST_F(RunTest, UntrustworthyRunsEndWithStatus3AndSayWhyLast) {
 }
 
 // Two stores in one run: a unit without links gives what it gives alone, and
-// a linked input takes the other unit's output of the step before.
-TEST_F(RunTest, UnitsRunSideBySideAndTakeEachOthersOutputsOfTheStepBefore) {
+// a linked input takes the other unit's output of the same step, or with
+// lagged links of the step before.
+TEST_F(RunTest, UnitsRunSideBySideAndTakeEachOthersOutputsOfTheStepOrTheStepBefore) {
   auto store = [](const std::string& table, const std::string& rest) {
     return "[" + table + "parameters]\nstore.initialTemperature = 20\n" +
            "port1 = { heightA = 0.95, heightB = 0.05 }\n[" + table +
@@ -610,28 +611,80 @@ TEST_F(RunTest, UnitsRunSideBySideAndTakeEachOthersOutputsOfTheStepBefore) {
   };
   const std::string grid = "[simulation]\nstop = 1\nstep = 0.1\n";
   ASSERT_EQ(run(grid + store("", "port1.temperatureA = 70\n"), "alone.csv").exitStatus(), 0);
-  const RunReport r =
-      run(grid + "[[unit]]\nname = \"hot\"\n" + store("unit.", "port1.temperatureA = 70\n") +
-              "[[unit]]\nname = \"fed\"\n" +
-              store("unit.",
-                    "port1.temperatureA = { from = \"hot.port1.outletTemperature\", "
-                    "initial = 50 }\n"),
-          "two.csv");
-  ASSERT_EQ(r.exitStatus(), 0);
-  ASSERT_EQ(r.units.size(), 2u);
   const Csv alone = readCsv(folder / "alone.csv");
-  const Csv two = readCsv(folder / "two.csv");
-  ASSERT_EQ(two.rows.size(), 10u);
-  const double kWPerK = 300.0 / 3600.0 * 4.19;  // m cp of the flow
-  for (std::size_t k = 0; k < two.rows.size(); ++k) {
-    for (const char* name : {"port1.outletTemperature", "port1.heat", "store.energy"}) {
-      EXPECT_EQ(two.rows[k][two.column(std::string("hot.") + name)],
-                alone.rows[k][alone.column(name)]);
+  for (const bool lagged : {false, true}) {
+    const RunReport r =
+        run(grid + (lagged ? "links = \"lagged\"\n" : "") + "[[unit]]\nname = \"hot\"\n" +
+                store("unit.", "port1.temperatureA = 70\n") + "[[unit]]\nname = \"fed\"\n" +
+                store("unit.",
+                      "port1.temperatureA = { from = \"hot.port1.outletTemperature\", "
+                      "initial = 50 }\n"),
+            "two.csv");
+    ASSERT_EQ(r.exitStatus(), 0);
+    ASSERT_EQ(r.units.size(), 2u);
+    const Csv two = readCsv(folder / "two.csv");
+    ASSERT_EQ(two.rows.size(), 10u);
+    const double kWPerK = 300.0 / 3600.0 * 4.19;  // m cp of the flow
+    for (std::size_t k = 0; k < two.rows.size(); ++k) {
+      for (const char* name : {"port1.outletTemperature", "port1.heat", "store.energy"}) {
+        EXPECT_EQ(two.rows[k][two.column(std::string("hot.") + name)],
+                  alone.rows[k][alone.column(name)]);
+      }
+      const std::size_t hotOut = two.column("hot.port1.outletTemperature");
+      const double in = !lagged ? two.rows[k][hotOut] : k == 0 ? 50.0 : two.rows[k - 1][hotOut];
+      const double out = two.rows[k][two.column("fed.port1.outletTemperature")];
+      EXPECT_NEAR(two.rows[k][two.column("fed.port1.heat")], kWPerK * (in - out), 1e-6) << k;
     }
-    const double in = k == 0 ? 50.0 : two.rows[k - 1][two.column("hot.port1.outletTemperature")];
-    const double out = two.rows[k][two.column("fed.port1.outletTemperature")];
-    EXPECT_NEAR(two.rows[k][two.column("fed.port1.heat")], kWPerK * (in - out), 1e-6) << k;
   }
+}
+
+// Two units that feed each other through a gain of 2 and a thermostat (100
+// below 50, else 0) never settle: every step ends after maxIterations calls,
+// with one warning and status 3.
+TEST_F(RunTest, LinkedUnitsThatCannotSettleEndEachStepAndAreReported) {
+  class Loop final : public standin::Unit {
+   public:
+    Loop(bool gain, int& calls) : gain_(gain), calls_(calls) {}
+    int call(const standin::HostClock&, double, double* xin, double* out, double*,
+             int* info) override {
+      calls_ += info[6] >= 0 && info[7] == 0 && info[12] == 0 ? 1 : 0;
+      out[0] = gain_ ? 2.0 * xin[0] : (xin[0] > 50.0 ? 0.0 : 100.0);  // port1.outletTemperature
+      return 1;
+    }
+    standin::UnitRecord& record() override { return record_; }
+
+   private:
+    bool gain_;
+    int& calls_;
+    standin::UnitRecord record_;
+  };
+  int calls = 0;  // the initial and iterative calls of the gain
+  int none = 0;
+  RunOptions options;
+  options.progress = false;
+  options.csv = folder / "loop.csv";
+  options.unit = [&](const Scenario& u) {
+    return std::make_unique<Loop>(u.name == "gain", u.name == "gain" ? calls : none);
+  };
+  auto unit = [](const char* name, const char* from) {
+    return std::string("[[unit]]\nname = \"") + name + "\"\n[unit.inputs]\n" +
+           "port1.temperatureA = { from = \"" + from +
+           ".port1.outletTemperature\", initial = 10 }\n[unit.outputs]\ncolumns = "
+           "[\"port1.outletTemperature\"]\n";
+  };
+  const Scenario s = parseScenario("[simulation]\nstop = 1\nstep = 0.25\nmaxIterations = 7\n" +
+                                       unit("gain", "switch") + unit("switch", "gain"),
+                                   folder / "loop.toml", false);
+  const RunReport r = runScenario(s, options);
+  ASSERT_EQ(r.result.steps, 4);
+  EXPECT_EQ(r.result.convergence.unsettledSteps, 4);
+  EXPECT_EQ(calls, 1 + 4 * 7);
+  const Verdict v = judge(r, false);
+  EXPECT_EQ(v.status, kNotTrustworthy);
+  EXPECT_NE(v.reason.find("did not settle within 7 iterations in 4 of 4 steps"), std::string::npos)
+      << v.reason;
+  EXPECT_EQ(judge(r, true).status, 0);
+  EXPECT_NE(summaryText(s, r).find("WARNING: the links did not settle"), std::string::npos);
 }
 
 }  // namespace

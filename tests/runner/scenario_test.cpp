@@ -196,6 +196,10 @@ TEST_F(ScenarioTest, WrongTypesAreNamed) {
   EXPECT_NE(d.message.find("store.volume must be a number, not a string"), std::string::npos);
   d = error("[simulation]\niterations = 1.5\n");
   EXPECT_NE(d.message.find("iterations must be an integer"), std::string::npos) << d.message;
+  d = error("[simulation]\nlinks = \"late\"\n");
+  EXPECT_NE(d.message.find("\"converged\" or \"lagged\""), std::string::npos) << d.message;
+  d = error("[simulation]\ntolerance = 0\n");
+  EXPECT_NE(d.message.find("tolerance must be 1e-12 ... 0.1"), std::string::npos) << d.message;
   d = error("[inputs]\nport1.massFlow = { daily = [[0, 1, 2]] }\n");
   EXPECT_NE(d.message.find("pair [hour, value]"), std::string::npos) << d.message;
   d = error("[inputs]\nport1.massFlow = { daily = [[0, 1]], interpolation = \"cubic\" }\n");

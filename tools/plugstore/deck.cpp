@@ -5,6 +5,7 @@
 #include <charconv>
 #include <sstream>
 
+#include "plugstore/links.h"
 #include "plugstore/names.h"
 
 namespace plugstore::runner {
@@ -125,14 +126,28 @@ std::vector<double> deckInitialInputs(std::string_view deck) { return block(deck
 
 namespace {
 
-// One unit's block; `whole` gives the numbers of the units its links name.
-std::string unitBlock(const Scenario& s, const Scenario& whole) {
+// One unit's block, unit `index` of `whole`, whose numbers its links name.
+std::string unitBlock(const Scenario& s, const Scenario& whole, std::size_t index) {
   std::ostringstream o;
   o << "* Store unit" << (s.name.empty() ? "" : " " + s.name) << " written by plugstore deck from "
     << s.file.filename().string() << "\n";
   if (!s.title.empty()) o << "* " << s.title << "\n";
   o << "* The scenario ran from " << formatNumber(s.start) << " h to " << formatNumber(s.stop)
     << " h in steps of " << formatNumber(s.step) << " h (the SIMULATION statement of the deck).\n";
+  // The host settles connected units within each step by its control statements.
+  if (hasLinks(whole)) {
+    const std::string tolerance = formatNumber(s.tolerance);
+    o << "* Its links to other units are the connections below; the host settles them within\n"
+      << "* each step by the control statements TOLERANCES " << tolerance << " " << tolerance
+      << " and LIMITS " << s.maxIterations << ",\n";
+    if (s.laggedLinks) {
+      o << "* while the scenario ran them lagged: each input took its output of the step before.\n";
+    } else {
+      o << "* as the scenario did (" << tolerance << " relative, at most " << s.maxIterations
+        << " iterations).\n";
+    }
+  }
+  const std::vector<standin::Connection> connections = connectionsOf(whole, index);
   o << "UNIT " << s.unit << " TYPE 8642 " << (s.title.empty() ? "Store" : s.title)
     << (s.name.empty() ? "" : " (" + s.name + ")") << "\n";
   o << "PARAMETERS " << kNumParameters << "\n";
@@ -152,7 +167,10 @@ std::string unitBlock(const Scenario& s, const Scenario& whole) {
       how = "set by the tapping list: connect the unit of the draw-offs";
     }
     std::string connection = "0,0";
-    if (in.link) {
+    const bool connected = std::any_of(connections.begin(), connections.end(), [n](const auto& c) {
+      return c.input == static_cast<std::size_t>(n - 1);
+    });
+    if (connected) {
       const Scenario& from = whole.units[in.link->unit];
       connection = std::to_string(from.unit) + "," + std::to_string(in.link->output);
       how = "output " + std::string(outputEntry(in.link->output).name) + " of unit " + from.name;
@@ -172,9 +190,9 @@ std::string unitBlock(const Scenario& s, const Scenario& whole) {
 }  // namespace
 
 std::string writeDeck(const Scenario& s) {
-  if (s.units.empty()) return unitBlock(s, s);
+  if (s.units.empty()) return unitBlock(s, s, 0);
   std::string o;
-  for (const Scenario& u : s.units) o += unitBlock(u, s) + "\n";
+  for (std::size_t i = 0; i < s.units.size(); ++i) o += unitBlock(s.units[i], s, i) + "\n";
   return o;
 }
 

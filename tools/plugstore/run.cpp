@@ -156,6 +156,8 @@ class StoreRun {
     controllers_.apply(s_.step, xin);
     lastInputs_ = xin;
   }
+  // The inputs of the step's last call: linked ones as they settled.
+  void inputsUsed(const std::array<double, standin::kInputs>& xin) { lastInputs_ = xin; }
 
   // The store at rest: the first step's inputs without flows or heat.
   void initialInputs(std::array<double, standin::kInputs>& xin) const {
@@ -296,7 +298,11 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     own.runId = report.runId;
     runs.push_back(std::make_unique<StoreRun>(makeUnit(u), u, i, own, totals, options.units));
     deck.push_back({&runs.back()->unit(), u.unit, u.parameters, {}});
+    if (!s.laggedLinks) deck.back().connections = connectionsOf(s, i);
   }
+  if (!s.units.empty()) report.links = portLinks(s);
+  std::vector<const std::array<double, standin::kOutputs>*> lastOutputs;
+  for (const auto& run : runs) lastOutputs.push_back(&run->lastOutputs());
 
   const auto began = Clock::now();
   auto lastPrint = began;
@@ -311,6 +317,11 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     hooks.inputs = [&run, &runs](double time, int step, std::array<double, standin::kInputs>& xin) {
       run.inputs(time, step, xin, runs);
     };
+    if (!deck[i].connections.empty()) {
+      hooks.inputsUsed = [&run](const std::array<double, standin::kInputs>& xin) {
+        run.inputsUsed(xin);
+      };
+    }
     if (s.initialRow && rows) {
       run.initialInputs(hooks.initialInputs);
       hooks.initialState = [&run, out](const std::array<double, standin::kOutputs>& o) {
@@ -321,7 +332,9 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
       runs[i]->outputs(time, step, o, out);
       if (kernel != nullptr) kernel->messages.clear();  // each unit's record has its own
       report.lastTime = time;
-      if (!options.progress || i + 1 < runs.size()) return;
+      if (i + 1 < runs.size()) return;
+      for (PortLink& l : report.links) addStep(l, lastOutputs, s.step, time);
+      if (!options.progress) return;
       const auto now = Clock::now();
       const double elapsed = std::chrono::duration<double>(now - began).count();
       const double sincePrint = std::chrono::duration<double>(now - lastPrint).count();
@@ -354,11 +367,13 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     return report.stopSignal != 0;
   };
 
-  report.result = standin::runDeck(deck, {s.start, s.stop, s.step, s.iterations});
+  report.result =
+      standin::runDeck(deck, {s.start, s.stop, s.step, s.iterations, s.tolerance, s.maxIterations});
   // A fatal stop ends the step it happened in before its outputs are seen.
   const bool cutShort = report.result.fatal && report.result.steps < steps;
   const double end = cutShort ? s.start + (report.result.steps + 1) * s.step : report.lastTime;
   for (auto& run : runs) run->finish(end, report.result.steps > 0);
+  report.unsettled = unsettledReason(s, report.result.convergence);
   for (std::size_t i = 0; i < report.units.size(); ++i) {
     report.units[i].name = s.units[i].name;
     report.units[i].result = report.result;
@@ -506,6 +521,7 @@ std::string summaryText(const Scenario& s, const RunReport& r) {
     }
   }
   if (r.result.steps == 0) return o;
+  o += linksSummary(s, r.links, r.result);
 
   if (r.result.fatal) {
     o += "the component stopped the simulation with a fatal message after " + hours(r.lastTime) +
@@ -533,6 +549,9 @@ Verdict judge(const RunReport& r, bool allowWarnings) {
   if (warned > 0 && !allowWarnings) {
     why = std::to_string(warned) + " warning" + (warned == 1 ? "" : "s") +
           " from the component (--allow-warnings accepts them)";
+  }
+  if (!r.unsettled.empty() && !allowWarnings) {
+    why += (why.empty() ? "" : "; ") + r.unsettled + " (--allow-warnings accepts it)";
   }
   auto account = [&why](const EnergyAccount& a, const std::string& whose) {
     if (a.closes()) return;

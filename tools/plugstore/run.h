@@ -14,6 +14,7 @@
 
 #include "plugstore/account.h"
 #include "plugstore/controllers.h"
+#include "plugstore/links.h"
 #include "plugstore/scenario.h"
 #include "plugstore/tapping.h"
 #include "standin/protocol.h"
@@ -78,6 +79,8 @@ struct RunReport {
   std::filesystem::path totals;  // the period totals beside the CSV: dhw.csv -> dhw-monthly.csv
   int totalsRows = 0;
   std::vector<RunReport> units;  // with several units, in the scenario's order
+  std::vector<PortLink> links;   // loops between units: the heat they passed
+  std::string unsettled;         // steps whose links did not settle, the worst; empty if none
   std::string name;              // of one of several units
   // 0 done; 1 stopped by a fatal message or a rejected parameter; 4 an
   // output that could not be written; 128 + the signal number for a run
@@ -90,8 +93,9 @@ struct RunReport {
 };
 
 // Whether a completed run can be trusted: status 3 when the component warned
-// (unless the user accepts warnings), the energy account does not close, or
-// a tapping list counts more heat at its taps than its port took out.
+// or linked units did not settle within a step (unless the user accepts
+// warnings), the energy account does not close, or a tapping list counts
+// more heat at its taps than its port took out.
 struct Verdict {
   int status = 0;      // the command's exit status
   std::string reason;  // one line; empty for a run that is fine

@@ -44,9 +44,9 @@ class ScenarioError : public std::runtime_error {
 
 std::string formatDiagnostic(const Diagnostic& d);
 
-// An output of another unit of the scenario feeding an input: the value the
-// output had after the last iterative call of the step before, as a host
-// passes values between units.
+// An output of another unit of the scenario feeding an input: its latest
+// value within the step, or with lagged links the value it had after the
+// last iterative call of the step before.
 struct Link {
   std::string unitName;
   std::size_t unit = 0;  // index in Scenario::units
@@ -138,6 +138,13 @@ struct Scenario {
   double stop = 24.0;  // h
   double step = 0.25;  // h
   int iterations = 1;  // iterative calls per time step
+  // Inputs that take another unit's output: by default the units are called
+  // again within the step until those settle within `tolerance` (relative;
+  // absolute below 1), in at most `maxIterations` iterative calls, as a host
+  // iterates; `laggedLinks` gives them the output of the step before instead.
+  double tolerance = 0.001;
+  int maxIterations = 30;
+  bool laggedLinks = false;
   int unit = 1;
   std::string label1;  // absolute folder of startProfile.ini and dumps
 

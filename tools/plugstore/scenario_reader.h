@@ -50,8 +50,8 @@ inline std::string_view nearestKey(std::string_view key,
 
 // The keys of the sections that -D reaches by dotted name (scenario_overrides.cpp),
 // shared with their readers.
-inline constexpr std::array<std::string_view, 6> kSimulationKeys = {"start",      "stop", "step",
-                                                                    "iterations", "unit", "label1"};
+inline constexpr std::array<std::string_view, 9> kSimulationKeys = {
+    "start", "stop", "step", "iterations", "tolerance", "maxIterations", "links", "unit", "label1"};
 inline constexpr std::array<std::string_view, 14> kControllerKeys = {
     "name",   "type", "input", "value", "offValue", "enable",  "initial",
     "sensor", "on",   "off",   "hot",   "cold",     "deltaOn", "deltaOff"};

@@ -1,5 +1,5 @@
-// [simulation]: the time grid, the iterative calls, the unit number and
-// label 1.
+// [simulation]: the time grid, the iterative calls and how linked units
+// settle within a step, the unit number and label 1.
 #include <algorithm>
 #include <cmath>
 
@@ -50,6 +50,24 @@ void Parser::simulation(const toml::table& t, Scenario& s) {
     const std::string why = iterationsProblem(static_cast<double>(it));
     if (!why.empty()) fail(n.source(), why);
     s.iterations = static_cast<int>(it);
+  });
+  key("tolerance", [&](const toml::node& n) {
+    s.tolerance = number(n, "tolerance");
+    if (!(s.tolerance >= 1e-12 && s.tolerance <= 0.1)) {
+      fail(n.source(), "tolerance must be 1e-12 ... 0.1 (relative)");
+    }
+  });
+  key("maxIterations", [&](const toml::node& n) {
+    const long it = integer(n, "maxIterations");
+    if (it < 1 || it > 1000) fail(n.source(), "maxIterations must be 1 ... 1000");
+    s.maxIterations = static_cast<int>(it);
+  });
+  key("links", [&](const toml::node& n) {
+    const std::string mode = string(n, "links");
+    if (mode != "converged" && mode != "lagged") {
+      fail(n.source(), "links must be \"converged\" or \"lagged\", not \"" + mode + "\"");
+    }
+    s.laggedLinks = mode == "lagged";
   });
   key("unit", [&](const toml::node& n) { unitNumber(n, s); });
   key("label1", [&](const toml::node& n) { labelFolder(n, s); });

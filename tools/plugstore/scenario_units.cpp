@@ -41,6 +41,9 @@ void Parser::units(const toml::node& n, Scenario& s, bool checks,
     u.stop = s.stop;
     u.step = s.step;
     u.iterations = s.iterations;
+    u.tolerance = s.tolerance;
+    u.maxIterations = s.maxIterations;
+    u.laggedLinks = s.laggedLinks;
     u.unit = s.unit + static_cast<int>(s.units.size());  // numbered on from the first
     u.label1 = s.label1;
     onlyKeys(t, "[[unit]]",

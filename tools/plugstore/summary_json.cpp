@@ -70,6 +70,32 @@ toml::table storeJson(const Scenario& s, const RunReport& r) {
   return own;
 }
 
+// How linked units settled and what each loop between them passed.
+toml::table linksJson(const Scenario& s, const RunReport& r) {
+  const standin::Convergence& c = r.result.convergence;
+  toml::table links{{"mode", s.laggedLinks ? "lagged" : "converged"},
+                    {"tolerance", s.tolerance},
+                    {"maxIterations", s.maxIterations},
+                    {"iterations", static_cast<int64_t>(c.iterations)},
+                    {"mostIterations", c.mostIterations},
+                    {"unsettledSteps", c.unsettledSteps},
+                    {"unsettled", r.unsettled}};
+  toml::array loops;
+  for (const PortLink& raw : r.links) {
+    const PortLink l = oriented(raw);
+    loops.push_back(toml::table{{"from", portName(s, l.unitA, l.portA)},
+                                {"to", portName(s, l.unitB, l.portB)},
+                                {"left", l.left},
+                                {"entered", l.entered},
+                                {"difference", l.difference()},
+                                {"closes", l.closes()},
+                                {"largestStepShare", l.worstStep},
+                                {"largestStepShareTime", l.worstStepTime}});
+  }
+  links.insert("loops", std::move(loops));
+  return links;
+}
+
 }  // namespace
 
 std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& verdict) {
@@ -100,6 +126,7 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
     }
     run.insert("stores", std::move(stores));
     run.insert("csvRows", r.csvRows);
+    if (hasLinks(s)) run.insert("links", linksJson(s, r));
   }
   run.insert("units", toml::table{{"start", "h"},
                                   {"stop", "h"},
@@ -114,6 +141,11 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                   {"controllers.onHours", "h"},
                                   {"tapping", "kWh above the mains water"},
                                   {"tapping.hotWaterDrawn", "kg"}});
+  if (run.contains("links")) {
+    toml::table& units = *run["units"].as_table();
+    units.insert("links.loops", "kWh; largestStepShare: of the step's heat");
+    units.insert("links.loops.largestStepShareTime", "h");
+  }
   std::ostringstream o;
   o << toml::json_formatter{run} << "\n";
   return o.str();
