@@ -5,7 +5,8 @@ namespace plugstore::runner {
 namespace {
 
 double read(const Signal& s, const std::array<double, kNumInputs>& inputs,
-            const std::array<double, kNumOutputs>& outputs) {
+            const std::array<double, kNumOutputs>& outputs, std::span<const double> collectors) {
+  if (s.collector > 0) return collectors[static_cast<std::size_t>(s.collector - 1)];
   const auto i = static_cast<std::size_t>(s.number - 1);
   return s.input ? inputs[i] : outputs[i];
 }
@@ -31,11 +32,13 @@ void Controllers::start(double a, double b) {
 }
 
 void Controllers::decide(double a, double b, const std::array<double, kNumInputs>& inputs,
-                         const std::array<double, kNumOutputs>& outputs) {
+                         const std::array<double, kNumOutputs>& outputs,
+                         std::span<const double> collectors) {
   for (std::size_t i = 0; i < setups_.size(); ++i) {
     const ControllerSetup& c = setups_[i];
-    double x = read(c.sensor, inputs, outputs);
-    if (c.kind == ControllerKind::kDifferential) x -= read(c.reference, inputs, outputs);
+    double x = read(c.sensor, inputs, outputs, collectors);
+    if (c.kind == ControllerKind::kDifferential)
+      x -= read(c.reference, inputs, outputs, collectors);
     state_[i] = nextState(c, state_[i], x);
   }
   enter(a, b);

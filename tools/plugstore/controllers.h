@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <vector>
 
 #include "plugstore/scenario.h"
@@ -30,9 +31,10 @@ class Controllers {
   // Sets the inputs of the step being started, `hours` long, and counts it.
   void apply(double hours, std::array<double, kNumInputs>& inputs);
   // After the step that ended at a: decides the step (a, b] from the inputs
-  // that step had and its outputs.
+  // that step had and its outputs, and the collectors' temperatures.
   void decide(double a, double b, const std::array<double, kNumInputs>& inputs,
-              const std::array<double, kNumOutputs>& outputs);
+              const std::array<double, kNumOutputs>& outputs,
+              std::span<const double> collectors = {});
 
   [[nodiscard]] std::size_t size() const { return setups_.size(); }
   // 1 while controller i is on in the step being run, else 0.

@@ -96,6 +96,28 @@ std::string controlSummary(const Scenario& s, const RunReport& r) {
   return o;
 }
 
+// What each collector gave.
+std::string collectorSummary(const RunReport& r) {
+  std::string o;
+  char buf[200];
+  for (const CollectorFigures& c : r.collectors) {
+    o += "collector " + c.name + ":\n";
+    auto row = [&](const char* label, double value, const char* unit) {
+      std::snprintf(buf, sizeof buf, "  %-26s %12.4f %s\n", label, value, unit);
+      o += buf;
+    };
+    row("yield", c.yield, "kWh into the loop");
+    row("yield per area", c.perArea(), "kWh/m2");
+    row("given up in the store", c.delivered, "kWh, by the loop's fluid");
+    row("lost by the pipe", c.pipeLoss, "kWh");
+    row("held by the loop's delay", c.lag(), "kWh, the fluid between two steps");
+    row("pump running", c.pumpHours, "h");
+    row("stagnation", c.stagnationHours, "h, sun on the collector and no flow");
+    row("highest temperature", c.maxTemperature, "degC");
+  }
+  return o;
+}
+
 }  // namespace
 
 namespace {
@@ -115,6 +137,7 @@ class StoreRun {
         tally_(report.messages),
         controllers_(s),
         tapping_(s),
+        collectors_(s),
         extra_(runnerColumns(s).size()) {
     report_.account = book_.empty();
     if (!totalsName.empty()) {
@@ -154,6 +177,7 @@ class StoreRun {
     }
     tapping_.before(time - s_.step, time, xin);
     controllers_.apply(s_.step, xin);
+    collectors_.before(time - s_.step, time, xin, controllers_);
     lastInputs_ = xin;
   }
   // The inputs of the step's last call: linked ones as they settled.
@@ -176,6 +200,7 @@ class StoreRun {
     collect(time);
     lastOut_ = out;
     tapping_.after(time - s_.step, time, out);
+    collectors_.after(s_.step, out);
     // The runner's columns show the step just run, before the controllers
     // decide the next one.
     std::size_t column = 0;
@@ -183,11 +208,18 @@ class StoreRun {
     if (tapping_.used()) {
       for (std::size_t i = 0; i < 3; ++i) extra_[column++] = tapping_.column(i);
     }
-    if (step < s_.steps()) controllers_.decide(time, time + s_.step, lastInputs_, out);
+    for (std::size_t i = 0; i < 4 * collectors_.size(); ++i)
+      extra_[column++] = collectors_.column(i);
+    if (step < s_.steps()) {
+      controllers_.decide(time, time + s_.step, lastInputs_, out, collectors_.temperatures());
+    }
     report_.lastTime = time;
     book_.add(report_.account, out, lastInputs_, s_.step, time, limited_);
     if (rows != nullptr) rows->step(index_, time, out, extra_);
-    if (totals_) totals_->step(time, s_.step, out, lastInputs_, limited_);
+    if (totals_) {
+      totals_->collectorStep(collectors_.lastStep());
+      totals_->step(time, s_.step, out, lastInputs_, limited_);
+    }
     limited_ = false;
   }
 
@@ -195,6 +227,7 @@ class StoreRun {
     collect(time);
     report_.controllers = controllers_.figures();
     report_.tapping = tapping_.figures();
+    report_.collectors = collectors_.figures();
     if (tapping_.used()) {
       report_.tapping.port = s_.tapping.port;
       const std::string port = indexed("port", s_.tapping.port, "");
@@ -226,6 +259,7 @@ class StoreRun {
   MessageTally tally_;
   Controllers controllers_;
   Tapping tapping_;
+  Collectors collectors_;
   std::array<double, standin::kInputs> lastInputs_{};
   std::array<double, standin::kOutputs> lastOut_{};
   bool limited_ = false;  // the step's calls warned of the temperature limit
@@ -496,6 +530,7 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
        hours(a.maxAbsBalanceTime) + " h\n";
 
   o += controlSummary(s, r);
+  o += collectorSummary(r);
   return o;
 }
 

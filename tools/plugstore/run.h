@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "plugstore/account.h"
+#include "plugstore/collector.h"
 #include "plugstore/controllers.h"
 #include "plugstore/links.h"
 #include "plugstore/scenario.h"
@@ -71,6 +72,8 @@ struct RunReport {
   EnergyAccount account;
   std::vector<ControllerFigures> controllers;  // in the order of the scenario
   TappingFigures tapping;
+  // In the order of the scenario.
+  std::vector<CollectorFigures> collectors;
   int stopSignal = 0;       // the signal that ended the run early; 0 if none did
   std::string outputError;  // the first file that could not be written, and why
   std::string runId;        // in the totals and the summary

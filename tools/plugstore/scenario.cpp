@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "plugstore/collector.h"
 #include "plugstore/defaults.h"
 #include "plugstore/names.h"
 #include "plugstore/scenario_reader.h"
@@ -53,6 +54,11 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
       names.emplace_back(n);
     }
   }
+  for (const CollectorSetup& c : s.collectors) {
+    for (const char* n : {".temperature", ".outlet", ".gain", ".flow"}) {
+      names.push_back("collector." + c.name + n);
+    }
+  }
   return names;
 }
 
@@ -77,6 +83,7 @@ std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s) {
     in.origin = "tapping list";
     in.place = s.tapping.place;
   }
+  collectorInputs(s, inputs);
   return inputs;
 }
 
@@ -106,6 +113,7 @@ std::string columnUnit(const Scenario& s, int column) {
   const std::string name = columnName(s, column);
   if (name == "tapping.temperature") return "degC";
   if (name.starts_with("tapping.")) return "kW";
+  if (name.starts_with("collector.")) return collectorColumnUnit(name);
   return "-";
 }
 
@@ -125,7 +133,7 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   } else {
     onlyKeys(root, "the scenario",
              {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
-              "tapping", "outputs", "names"});
+              "tapping", "collector", "outputs", "names"});
   }
   Scenario s = blank();
   if (const toml::node* n = root.get("title")) {
@@ -208,10 +216,12 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
     const toml::node& value = *o->value.get("v");
     attempt({}, [&] { inputValue(s, o->name, value, value.source()); });
   }
+  if (const toml::node* n = root.get("collector")) collectors(*n, s);
   if (const toml::node* n = root.get("controller")) controllers(*n, s);
   if (const toml::node* n = root.get("tapping")) {
     attempt(n->source(), [&] { tapping(table(*n, "[tapping]"), s); });
   }
+  collectorLoops(s);
   allColumns_ = true;
   if (const toml::node* n = root.get("outputs")) {
     attempt(n->source(), [&] { outputs(table(*n, "[outputs]"), s); });

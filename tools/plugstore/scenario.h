@@ -75,7 +75,8 @@ struct InputSource {
 struct Signal {
   std::string name;
   bool input = false;
-  int number = 0;  // 1-based
+  int number = 0;     // 1-based
+  int collector = 0;  // 1-based: the temperature of that [[collector]] instead
 };
 
 enum class ControllerKind {
@@ -115,6 +116,34 @@ struct TappingSpec {
   double delivery = 45.0;  // degC, set point of the thermostatic mixing valve
   std::vector<Tap> taps;   // by rising time
   double period = 0.0;     // h; 0 for a list that does not repeat
+  Place place;
+};
+
+// A solar collector in a loop with a heat exchanger or a port of the store
+// (collector.h runs it).
+struct CollectorSetup {
+  std::string name;
+  std::string type = "flat-plate";  // or "evacuated-tube"
+  double area = 0.0;                // m2
+  double eta0 = 0.0;                // optical efficiency
+  double a1 = 0.0;                  // W/(m2 K)
+  double a2 = 0.0;                  // W/(m2 K2)
+  double iam = 0.0;                 // b0 of the incidence-angle modifier
+  double capacity = 0.0;            // kJ/(m2 K), fluid and absorber
+  double specificHeat = 3.8;        // kJ/(kg K) of the loop's fluid
+  double flow = -1.0;               // kg/h while pumping; below 0: the loop's massFlow input
+  double pipeUA = 0.0;              // W/K of the pipe from the collector to the store
+  double initial = 20.0;            // degC of the node at the start
+  int hx = 0;                       // the loop's heat exchanger, or
+  int port = 0;                     // its port
+  std::string controller;           // the pump's controller; empty: the pump always runs
+  int controllerIndex = -1;         // in Scenario::controllers
+  Place controllerPlace;
+  InputSource irradiance;  // W/m2 on the collector's plane
+  InputSource ambient;     // degC
+  InputSource beam;        // W/m2 of it from the beam (weather files only)
+  InputSource incidence;   // degrees (weather files only)
+  bool hasIncidence = false;
   Place place;
 };
 
@@ -168,6 +197,7 @@ struct Scenario {
   std::vector<std::filesystem::path> inputFiles;
   std::vector<ControllerSetup> controllers;  // in file order
   TappingSpec tapping;
+  std::vector<CollectorSetup> collectors;  // in file order
 
   [[nodiscard]] int steps() const;
 };

@@ -83,13 +83,13 @@ void Parser::controller(const toml::table& t, Scenario& s) {
   }
   if (thermostat) {
     c.kind = ControllerKind::kThermostat;
-    c.sensor = signal(need("sensor"), "sensor");
+    c.sensor = sensed(need("sensor"), "sensor", s);
     c.on = number(need("on"), "on");
     c.off = number(need("off"), "off");
   } else {
     c.kind = ControllerKind::kDifferential;
-    c.sensor = signal(need("hot"), "hot");
-    c.reference = signal(need("cold"), "cold");
+    c.sensor = sensed(need("hot"), "hot", s);
+    c.reference = sensed(need("cold"), "cold", s);
     c.on = number(need("deltaOn"), "deltaOn");
     c.off = number(need("deltaOff"), "deltaOff");
     if (c.on < c.off) fail(t.get("deltaOn")->source(), "deltaOn must be at least deltaOff");

@@ -57,6 +57,10 @@ inline constexpr std::array<std::string_view, 14> kControllerKeys = {
     "sensor", "on",   "off",   "hot",   "cold",     "deltaOn", "deltaOff"};
 inline constexpr std::array<std::string_view, 5> kTappingKeys = {"port", "delivery", "list", "file",
                                                                  "period"};
+inline constexpr std::array<std::string_view, 18> kCollectorKeys = {
+    "name",   "type",         "area",    "eta0",       "a1",      "a2",
+    "iam",    "capacity",     "flow",    "controller", "hx",      "port",
+    "pipeUA", "specificHeat", "initial", "irradiance", "ambient", "weather"};
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
 // port1.heightA = ... both give "port1.heightA". `stop` says whether a
@@ -261,6 +265,12 @@ class Parser {
   Signal signal(const toml::node& n, const std::string& what) const;
   // [tapping] (scenario_tapping.cpp).
   void tapping(const toml::table& t, Scenario& s);
+  // [[collector]] and weather files (scenario_collector.cpp).
+  void collectors(const toml::node& n, Scenario& s);
+  void collector(const toml::table& t, Scenario& s);
+  void collectorLoops(Scenario& s);
+  CsvTable weatherTable(const toml::table& t, Scenario& s);
+  Signal sensed(const toml::node& n, const std::string& what, const Scenario& s) const;
   // [outputs] and [names] (scenario_outputs.cpp, scenario_names.cpp).
   void outputs(const toml::table& t, Scenario& s);
   void names(const toml::table& t, Scenario& s);

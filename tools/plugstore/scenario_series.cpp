@@ -97,12 +97,23 @@ void Parser::series(const toml::node& n, Scenario& s) {
   for (const toml::node& item : *list) {
     attempt(item.source(), [&] {
       const toml::table& t = *item.as_table();
-      onlyKeys(t, "[[series]]", {"file", "interpolation", "period", "columns"});
+      onlyKeys(t, "[[series]]",
+               {"file", "epw", "tilt", "azimuth", "albedo", "interpolation", "period", "columns"});
       const toml::node* fileNode = t.get("file");
-      if (fileNode == nullptr) fail(t.source(), "[[series]] needs 'file', the CSV file");
-      const fs::path path = resolve(pathText(*fileNode, "file"));
-      s.inputFiles.push_back(path);
-      CsvTable csv = readCsv(path, place(fileNode->source()));
+      const bool weather = fileNode == nullptr && t.contains("epw");
+      if (fileNode == nullptr && !weather) {
+        fail(t.source(), "[[series]] needs 'file', the CSV file, or 'epw', a weather file");
+      }
+      for (const char* key : {"tilt", "azimuth", "albedo"}) {
+        if (!weather && t.contains(key)) {
+          fail(t.get(key)->source(), std::string(key) + " belongs to a weather file ('epw')");
+        }
+      }
+      if (weather) fileNode = t.get("epw");
+      const fs::path path = resolve(pathText(*fileNode, weather ? "epw" : "file"));
+      if (!weather) s.inputFiles.push_back(path);
+      // A weather file gives the columns ambient, irradiance, beam, incidence.
+      CsvTable csv = weather ? weatherTable(t, s) : readCsv(path, place(fileNode->source()));
       const std::string csvName = path.string();
 
       double period = 0.0;

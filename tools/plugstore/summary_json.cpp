@@ -66,6 +66,22 @@ toml::table storeJson(const Scenario& s, const RunReport& r) {
                                       {"short", t.shortfall},
                                       {"hotWaterDrawn", t.drawn}});
   }
+  if (!r.collectors.empty()) {
+    toml::array collectors;
+    for (const CollectorFigures& c : r.collectors) {
+      collectors.push_back(toml::table{{"name", c.name},
+                                       {"area", c.area},
+                                       {"yield", c.yield},
+                                       {"yieldPerArea", c.perArea()},
+                                       {"delivered", c.delivered},
+                                       {"pipeLoss", c.pipeLoss},
+                                       {"loopDelay", c.lag()},
+                                       {"pumpHours", c.pumpHours},
+                                       {"stagnationHours", c.stagnationHours},
+                                       {"maxTemperature", c.maxTemperature}});
+    }
+    own.insert("collectors", std::move(collectors));
+  }
 
   return own;
 }
@@ -140,7 +156,8 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                   {"account.largestBalanceTime", "h"},
                                   {"controllers.onHours", "h"},
                                   {"tapping", "kWh above the mains water"},
-                                  {"tapping.hotWaterDrawn", "kg"}});
+                                  {"tapping.hotWaterDrawn", "kg"},
+                                  {"collectors", "kWh, h, degC, m2"}});
   if (run.contains("links")) {
     toml::table& units = *run["units"].as_table();
     units.insert("links.loops", "kWh; largestStepShare: of the step's heat");

@@ -87,6 +87,14 @@ PeriodTotals::PeriodTotals(const Scenario& s, const AccountBook& book, std::FILE
     column(name + ".min", "degC");
     column(name + ".max", "degC");
   }
+  for (const CollectorSetup& c : s.collectors) {
+    const std::string name = "collector." + c.name;
+    column(name + ".yield", "kWh");
+    column(name + ".pipeLoss", "kWh");
+    column(name + ".delivered", "kWh");
+    column(name + ".stagnation", "h");
+  }
+  collectorSum_.assign(4 * s.collectors.size(), 0.0);
   std::fputs((names + "\n").c_str(), csv_);
   if (units) std::fputs((unitRow + "\n").c_str(), csv_);
 }
@@ -97,6 +105,7 @@ void PeriodTotals::open(double t) {
   end_ = periodEnd(period_, t + kTimeTolerance);
   account_ = book_.empty();
   for (Temperature& x : temperatures_) x = {x.index};
+  std::fill(collectorSum_.begin(), collectorSum_.end(), 0.0);
 }
 
 void PeriodTotals::add(double begin, double end, double hours, double time,
@@ -110,6 +119,9 @@ void PeriodTotals::add(double begin, double end, double hours, double time,
     x.max = x.hours == 0.0 ? v : std::max(x.max, v);
     x.weighted += v * part;
     x.hours += part;
+  }
+  for (std::size_t i = 0; i < collectorSum_.size() && i < collectorStep_.size(); ++i) {
+    collectorSum_[i] += collectorStep_[i] * (part >= hours ? 1.0 : part / hours);
   }
   last_ = end;
 }
@@ -163,6 +175,9 @@ void PeriodTotals::close(double stop) {
   for (const Temperature& x : temperatures_) {
     std::fprintf(csv_, ",%.9g,%.9g,%.9g", x.weighted / x.hours, x.min, x.max);
   }
+  row.clear();
+  for (const double v : collectorSum_) energy(v);
+  std::fputs(row.c_str(), csv_);
   std::fputc('\n', csv_);
   ++rows_;
 }

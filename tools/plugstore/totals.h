@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ class PeriodTotals {
   PeriodTotals(const Scenario& scenario, const AccountBook& book, std::FILE* csv, bool units);
   void step(double time, double hours, const std::array<double, standin::kOutputs>& out,
             const std::array<double, standin::kInputs>& inputs, bool limited);
+  // The collectors' yield, pipe loss, heat taken by the store (kWh) and
+  // stagnation hours of the step `step` adds next, four for each.
+  void collectorStep(std::span<const double> values) {
+    collectorStep_.assign(values.begin(), values.end());
+  }
   // Writes the period the run ended inside.
   void finish();
   [[nodiscard]] int rows() const { return rows_; }
@@ -54,6 +60,8 @@ class PeriodTotals {
   double last_ = 0.0;   // h, end of the last step added
   EnergyAccount account_;
   std::vector<Temperature> temperatures_;
+  std::vector<double> collectorStep_;
+  std::vector<double> collectorSum_;
   int rows_ = 0;
 };
 
