@@ -7,7 +7,9 @@
 Three panels share the time axis: the store's temperature profile over time
 as a colour map (columns profile.t05 ... profile.t95), the temperatures of
 the fluid leaving the ports and heat exchangers while they flow, and the
-energy terms of the store in kW, with their totals in kWh in the legend.
+energy terms of the store in kW, with their totals in kWh in the legend (a
+flow that brings heat and takes it, a coil say, with both: "in ..., out ...").
+Heat inputs are labelled by the names given (--name heatA1=...).
 A panel whose columns the CSV lacks says so instead of drawing. A run with
 controllers or a tapping list (columns control.* and tapping.*) gets a fourth
 panel: the sensor temperatures, the water at the tap while a tap is open, and
@@ -15,7 +17,8 @@ a band for each controller along the bottom while it is on.
 
 A run of more than four days is drawn by the day instead: the profile as
 daily means, the outlet temperatures as daily means while flowing, and the
-energy terms as bars per day, or per month of the host's clock (simulation
+energy terms as bars per day (each flow's heat in upwards and out
+downwards, hatched), or per month of the host's clock (simulation
 time is the hour of a non-leap year) for runs of more than two months.
 
 Every row of the CSV holds the values of the step (or the interval of
