@@ -162,7 +162,7 @@ def energy_terms(run, names):
 def in_and_out(label, kwh_in, kwh_out, decimals):
     """A term's legend: heat into and out of the store apart, so that a flow
     that gives and takes shows both."""
-    if kwh_out == 0 or kwh_in == 0:
+    if round(kwh_out, decimals) == 0 or round(kwh_in, decimals) == 0:
         return f"{label}: {kwh_in + kwh_out:.{decimals}f} kWh"
     return f"{label}: in {kwh_in:.{decimals}f}, out {-kwh_out:.{decimals}f} kWh"
 
@@ -227,15 +227,16 @@ def outlet_panel(ax, run, time, names):
 def energy_panel(ax, run, time, names):
     step = np.diff(step_edges(time))
     terms, change = energy_terms(run, names)
-    if change is not None:
-        terms.append(("change of stored energy", change))
-    if not terms:
+    if not terms and change is None:
         no_data(ax, "energy (balance.*, loss.heat, port#.heat, hx#.heatToStore)")
         return
     for label, values in terms:
         kwh = values * step
         text = in_and_out(label, float(np.sum(kwh[kwh > 0])), float(np.sum(kwh[kwh < 0])), 2)
         ax.plot(time, values, drawstyle="steps-pre", label=text)
+    if change is not None:  # a net figure: what the store kept
+        ax.plot(time, change, drawstyle="steps-pre",
+                label=f"change of stored energy: {float(np.sum(change * step)):.2f} kWh")
     ax.axhline(0.0, color="black", linewidth=0.5)
     ax.set_ylabel("kW into the store")
     ax.legend(loc="best", fontsize="small")
