@@ -110,6 +110,9 @@ def run_variant(base, defines, checks=True, allow_warnings=False, aggregates=Non
         row[f"control.{c['name']}.onHours"] = c["onHours"]
     for key, value in summary.get("tapping", {}).items():
         row[f"tapping.{key}"] = value
+    for c in summary.get("collectors", []):
+        for key in ("yield", "yieldPerArea", "pipeLoss", "stagnationHours", "maxTemperature"):
+            row[f"collector.{c['name']}.{key}"] = c[key]
     for column, functions in (aggregates or {}).items():
         for fn in [functions] if isinstance(functions, str) else functions:
             row[f"{column}.{fn}"] = frame[column].agg(fn) if len(frame) else float("nan")
