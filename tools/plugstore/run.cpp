@@ -115,6 +115,7 @@ class StoreRun {
         tally_(report.messages),
         controllers_(s),
         tapping_(s),
+        loads_(s),
         extra_(runnerColumns(s).size()) {
     report_.account = book_.empty();
     if (!totalsName.empty()) {
@@ -153,6 +154,7 @@ class StoreRun {
                  : in.over(time - s_.step, time);
     }
     tapping_.before(time - s_.step, time, xin);
+    loads_.before(time - s_.step, time, xin);
     controllers_.apply(s_.step, xin);
     lastInputs_ = xin;
   }
@@ -176,6 +178,7 @@ class StoreRun {
     collect(time);
     lastOut_ = out;
     tapping_.after(time - s_.step, time, out);
+    loads_.after(time - s_.step, time, out);
     // The runner's columns show the step just run, before the controllers
     // decide the next one.
     std::size_t column = 0;
@@ -183,11 +186,12 @@ class StoreRun {
     if (tapping_.used()) {
       for (std::size_t i = 0; i < 3; ++i) extra_[column++] = tapping_.column(i);
     }
+    for (const double v : loads_.columns()) extra_[column++] = v;
     if (step < s_.steps()) controllers_.decide(time, time + s_.step, lastInputs_, out);
     report_.lastTime = time;
     book_.add(report_.account, out, lastInputs_, s_.step, time, limited_);
     if (rows != nullptr) rows->step(index_, time, out, extra_);
-    if (totals_) totals_->step(time, s_.step, out, lastInputs_, limited_);
+    if (totals_) totals_->step(time, s_.step, out, lastInputs_, limited_, loads_.stepTotals());
     limited_ = false;
   }
 
@@ -200,6 +204,13 @@ class StoreRun {
       const std::string port = indexed("port", s_.tapping.port, "");
       for (const Flow& f : report_.account.flows) {
         if (f.key == port) report_.tapping.portOut = -f.net();
+      }
+    }
+    report_.loads = loads_.figures();
+    for (LoadFigures& l : report_.loads) {
+      const std::string port = indexed("port", l.port, "");
+      for (const Flow& f : report_.account.flows) {
+        if (f.key == port) l.portOut = -f.out;
       }
     }
     for (const standin::BadParameter& b : unit_->record().badParameters) {
@@ -226,6 +237,7 @@ class StoreRun {
   MessageTally tally_;
   Controllers controllers_;
   Tapping tapping_;
+  Loads loads_;
   std::array<double, standin::kInputs> lastInputs_{};
   std::array<double, standin::kOutputs> lastOut_{};
   bool limited_ = false;  // the step's calls warned of the temperature limit
@@ -496,6 +508,7 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
        hours(a.maxAbsBalanceTime) + " h\n";
 
   o += controlSummary(s, r);
+  o += loadSummary(r.loads);
   return o;
 }
 
@@ -572,13 +585,21 @@ Verdict judge(const RunReport& r, bool allowWarnings) {
            " kWh above the mains water at the taps, but port " + std::to_string(t.port) + " took " +
            general(t.portOut + 0.0) + " kWh out of the store";
   };
+  // A load short of more than it allows compares another load; none can
+  // deliver more than its port took out.
+  auto loads = [&why, allowWarnings](const std::vector<LoadFigures>& l, const std::string& whose) {
+    const std::string shortfall = loadReason(l, whose, allowWarnings);
+    if (!shortfall.empty()) why += (why.empty() ? "" : "; ") + shortfall;
+  };
   if (r.units.empty()) {
     account(r.account, "");
     tapping(r.tapping, "");
+    loads(r.loads, "");
   }
   for (const RunReport& u : r.units) {
     account(u.account, " of unit " + u.name);
     tapping(u.tapping, " of unit " + u.name);
+    loads(u.loads, " of unit " + u.name);
   }
   if (why.empty()) return {};
   return {kNotTrustworthy, "plugstore: completed, results not trustworthy: " + why};

@@ -15,6 +15,7 @@
 #include "plugstore/account.h"
 #include "plugstore/controllers.h"
 #include "plugstore/links.h"
+#include "plugstore/load.h"
 #include "plugstore/scenario.h"
 #include "plugstore/tapping.h"
 #include "standin/protocol.h"
@@ -71,6 +72,9 @@ struct RunReport {
   EnergyAccount account;
   std::vector<ControllerFigures> controllers;  // in the order of the scenario
   TappingFigures tapping;
+
+  std::vector<LoadFigures> loads;  // in the order of the scenario
+
   int stopSignal = 0;       // the signal that ended the run early; 0 if none did
   std::string outputError;  // the first file that could not be written, and why
   std::string runId;        // in the totals and the summary

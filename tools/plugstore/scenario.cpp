@@ -3,10 +3,12 @@
 #include "plugstore/scenario.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
 #include "plugstore/defaults.h"
+#include "plugstore/load.h"
 #include "plugstore/names.h"
 #include "plugstore/scenario_reader.h"
 #include "plugstore/toml_depth.h"
@@ -53,6 +55,9 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
       names.emplace_back(n);
     }
   }
+  for (const LoadSpec& l : s.loads) {
+    for (const char* n : {".asked", ".delivered", ".supply"}) names.push_back("load." + l.name + n);
+  }
   return names;
 }
 
@@ -76,6 +81,20 @@ std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s) {
       in.constant = std::max(in.constant, t.flow * 60.0 * density / 1000.0);
     in.origin = "tapping list";
     in.place = s.tapping.place;
+  }
+  for (const LoadSpec& l : s.loads) {
+    for (const char* field : {".massFlow", ".temperatureA"}) {
+      InputSource& in =
+          inputs[static_cast<std::size_t>(inputNumber(indexed("port", l.port, field)) - 1)];
+      in = InputSource{};
+      const double back = std::isnan(l.returnTemperature) ? l.flow - l.spread : l.returnTemperature;
+      in.constant = std::string_view(field) == ".massFlow"
+                        ? largestFlow(l, s.parameters[static_cast<std::size_t>(
+                                             parameterNumber("store.specificHeat") - 1)])
+                        : back;
+      in.origin = "load " + l.name;
+      in.place = l.place;
+    }
   }
   return inputs;
 }
@@ -106,6 +125,7 @@ std::string columnUnit(const Scenario& s, int column) {
   const std::string name = columnName(s, column);
   if (name == "tapping.temperature") return "degC";
   if (name.starts_with("tapping.")) return "kW";
+  if (name.starts_with("load.")) return name.ends_with(".supply") ? "degC" : "kW";
   return "-";
 }
 
@@ -125,7 +145,7 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   } else {
     onlyKeys(root, "the scenario",
              {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
-              "tapping", "outputs", "names"});
+              "tapping", "load", "outputs", "names"});
   }
   Scenario s = blank();
   if (const toml::node* n = root.get("title")) {
@@ -212,6 +232,7 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
   if (const toml::node* n = root.get("tapping")) {
     attempt(n->source(), [&] { tapping(table(*n, "[tapping]"), s); });
   }
+  if (const toml::node* n = root.get("load")) loads(*n, s);
   allColumns_ = true;
   if (const toml::node* n = root.get("outputs")) {
     attempt(n->source(), [&] { outputs(table(*n, "[outputs]"), s); });

@@ -25,10 +25,11 @@ struct Section {
   Keys keys;
 };
 
-constexpr std::array<Section, 3> kSections = {{
+constexpr std::array<Section, 4> kSections = {{
     {"simulation", false, true, kSimulationKeys},
     {"tapping", false, false, kTappingKeys},
     {"controller", true, false, kControllerKeys},
+    {"load", true, false, kLoadKeys},
 }};
 
 std::string title(const Section& c) {

@@ -57,6 +57,9 @@ inline constexpr std::array<std::string_view, 14> kControllerKeys = {
     "sensor", "on",   "off",   "hot",   "cold",     "deltaOn", "deltaOff"};
 inline constexpr std::array<std::string_view, 5> kTappingKeys = {"port", "delivery", "list", "file",
                                                                  "period"};
+inline constexpr std::array<std::string_view, 13> kLoadKeys = {
+    "name",          "port", "demand", "ambient", "designLoad", "designAmbient", "balancePoint",
+    "flowAtBalance", "flow", "return", "spread",  "maxFlow",    "maxShort"};
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
 // port1.heightA = ... both give "port1.heightA". `stop` says whether a
@@ -261,6 +264,11 @@ class Parser {
   Signal signal(const toml::node& n, const std::string& what) const;
   // [tapping] (scenario_tapping.cpp).
   void tapping(const toml::table& t, Scenario& s);
+  // [[load]] (scenario_load.cpp).
+  void loads(const toml::node& n, Scenario& s);
+  void load(const toml::table& t, Scenario& s);
+  InputSource timeValue(const toml::node& n, const std::string& what, Scenario& s);
+  void checkLoads(Scenario& s) const;
   // [outputs] and [names] (scenario_outputs.cpp, scenario_names.cpp).
   void outputs(const toml::table& t, Scenario& s);
   void names(const toml::table& t, Scenario& s);

@@ -26,7 +26,8 @@ class PeriodTotals {
   // Writes the header to `csv`.
   PeriodTotals(const Scenario& scenario, const AccountBook& book, std::FILE* csv, bool units);
   void step(double time, double hours, const std::array<double, standin::kOutputs>& out,
-            const std::array<double, standin::kInputs>& inputs, bool limited);
+            const std::array<double, standin::kInputs>& inputs, bool limited,
+            const std::vector<double>& loads = {});
   // Writes the period the run ended inside.
   void finish();
   [[nodiscard]] int rows() const { return rows_; }
@@ -42,7 +43,8 @@ class PeriodTotals {
   void open(double t);
   void add(double begin, double end, double hours, double time,
            const std::array<double, standin::kOutputs>& out,
-           const std::array<double, standin::kInputs>& inputs, bool limited);
+           const std::array<double, standin::kInputs>& inputs, bool limited,
+           const std::vector<double>& loads);
   void close(double stop);
 
   Period period_;
@@ -54,6 +56,7 @@ class PeriodTotals {
   double last_ = 0.0;   // h, end of the last step added
   EnergyAccount account_;
   std::vector<Temperature> temperatures_;
+  std::vector<double> loads_;  // the loads' kWh and hours short (load.h), four a load
   int rows_ = 0;
 };
 
