@@ -38,9 +38,11 @@ double flowTemperature(const LoadSpec& load, double relative) {
 Loads::Loads(const Scenario& s) : specificHeat_(parameterOf(s, "store.specificHeat")) {
   for (const LoadSpec& l : s.loads) {
     State st{
-        &l, static_cast<std::size_t>(inputNumber(indexed("port", l.port, ".massFlow")) - 1),
+        &l,
+        static_cast<std::size_t>(inputNumber(indexed("port", l.port, ".massFlow")) - 1),
         static_cast<std::size_t>(inputNumber(indexed("port", l.port, ".temperatureA")) - 1),
         static_cast<std::size_t>(outputNumber(indexed("port", l.port, ".outletTemperature")) - 1),
+        static_cast<std::size_t>(outputNumber(indexed("port", l.port, ".heat")) - 1),
         parameterOf(s, "store.initialTemperature")};
     // Until the first step has run, the valve sees the store's start
     // temperature at the outlet connection.
@@ -71,7 +73,9 @@ void Loads::before(double a, double b, std::array<double, kNumInputs>& inputs) {
     } else {
       st.returnTemperature = l.returnTemperature;
     }
-    const double q = st.askedKw * 3600.0;  // kJ/h
+    // The valve also balances what the step before left short or gave too
+    // much by judging from an outlet that then changed.
+    const double q = std::max(0.0, st.askedKw + st.owed / (b - a)) * 3600.0;  // kJ/h
     const double loop = st.flowTemperature - st.returnTemperature;
     const double lift = std::min(st.outlet, st.flowTemperature) - st.returnTemperature;
     st.mass = 0.0;
@@ -93,10 +97,17 @@ void Loads::after(double a, double b, const std::array<double, kNumOutputs>& out
     State& st = state_[i];
     st.outlet = outputs[st.outletIndex];
     const double asked = st.askedKw * hours;
-    const double taken =
-        st.mass * specificHeat_ * (st.outlet - st.returnTemperature) * hours / 3600.0;
-    const double delivered = std::clamp(taken, 0.0, asked);
-    const double shortfall = asked - delivered;
+    // The heat the port took, as the component counts it over its sub-steps.
+    const double taken = -outputs[st.heatIndex] * hours;
+    // Still owed after the step: made up in the next one while the store was
+    // warm enough, up to one step's demand; given beyond the demand: taken
+    // off the next step, up to its demand, and wasted beyond that.
+    const double owed = asked + st.owed - std::max(taken, 0.0);
+    const double upper = st.outlet >= st.flowTemperature ? asked : 0.0;
+    const double shortfall = std::max(owed - upper, 0.0);
+    const double wasted = std::max(-asked - owed, 0.0);
+    const double delivered = std::max(taken, 0.0) - wasted;
+    st.owed = owed - shortfall + wasted;
     const bool isShort = shortfall > st.spec->maxShort * asked && shortfall > 1e-12;
     LoadFigures& f = figures_[i];
     f.asked += asked;
@@ -132,6 +143,15 @@ double largestFlow(const LoadSpec& load, double specificHeat) {
   }
   return std::min(load.maxFlow,
                   std::max(q, 0.0) * 3600.0 / (specificHeat * std::max(lift, kLeastLift)));
+}
+
+std::vector<LoadFigures> Loads::figures() const {
+  std::vector<LoadFigures> f = figures_;
+  for (std::size_t i = 0; i < f.size(); ++i) {
+    const double owed = state_[i].owed;
+    (owed > 0.0 ? f[i].shortfall : f[i].delivered) += owed;  // given ahead of no demand: wasted
+  }
+  return f;
 }
 
 std::vector<std::string> loadTotalsColumns(const Scenario& s) {

@@ -12,7 +12,12 @@
 //                                delivers less than asked;
 //   outlet <= return + 0.01 K:   no flow (the store would be heated).
 // m is at most maxFlow. After the step a load counts as delivered what the
-// port took out of the store, m c_p (outlet - return), up to what it asked.
+// port took out of the store (its heat output, about m c_p (outlet -
+// return)). As the valve judges
+// from an outlet that changes within the step, a step gives somewhat more or
+// less than asked: the difference, up to one step's demand, is balanced in
+// the next step (a shortfall only while the store reached the flow
+// temperature); what is left beyond counts as short, or as not delivered.
 #pragma once
 
 #include <array>
@@ -58,7 +63,9 @@ class Loads {
   // The step just run for the totals, four a load: kWh asked, delivered,
   // short, and the hours short.
   [[nodiscard]] const std::vector<double>& stepTotals() const { return totals_; }
-  [[nodiscard]] const std::vector<LoadFigures>& figures() const { return figures_; }
+  // What is still owed at the end counts as short; given too much, as not
+  // delivered.
+  [[nodiscard]] std::vector<LoadFigures> figures() const;
 
  private:
   struct State {
@@ -66,11 +73,13 @@ class Loads {
     std::size_t flowIndex;
     std::size_t returnIndex;
     std::size_t outletIndex;
+    std::size_t heatIndex;
     double outlet;  // degC, the outlet temperature of the last step
     double askedKw = 0.0;
     double flowTemperature = 0.0;
     double returnTemperature = 0.0;
     double mass = 0.0;  // kg/h through the port in this step
+    double owed = 0.0;  // kWh the step before left short (given too much: negative)
   };
   double specificHeat_;  // kJ/(kg K)
   std::vector<State> state_;

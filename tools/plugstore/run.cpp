@@ -210,7 +210,7 @@ class StoreRun {
     for (LoadFigures& l : report_.loads) {
       const std::string port = indexed("port", l.port, "");
       for (const Flow& f : report_.account.flows) {
-        if (f.key == port) l.portOut = -f.out;
+        if (f.key == port) l.portOut = 0.0 - f.out;
       }
     }
     for (const standin::BadParameter& b : unit_->record().badParameters) {
