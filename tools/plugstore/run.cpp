@@ -138,6 +138,7 @@ class StoreRun {
         controllers_(s),
         tapping_(s),
         collectors_(s),
+        loads_(s),
         extra_(runnerColumns(s).size()) {
     report_.account = book_.empty();
     if (!totalsName.empty()) {
@@ -176,6 +177,7 @@ class StoreRun {
                  : in.over(time - s_.step, time);
     }
     tapping_.before(time - s_.step, time, xin);
+    loads_.before(time - s_.step, time, xin);
     controllers_.apply(s_.step, xin);
     collectors_.before(time - s_.step, time, xin, controllers_);
     lastInputs_ = xin;
@@ -202,6 +204,7 @@ class StoreRun {
     lastOut_ = out;
     tapping_.after(time - s_.step, time, out);
     collectors_.after(s_.step, out);
+    loads_.after(time - s_.step, time, out);
     // The runner's columns show the step just run, before the controllers
     // decide the next one.
     std::size_t column = 0;
@@ -211,6 +214,7 @@ class StoreRun {
     }
     for (std::size_t i = 0; i < 4 * collectors_.size(); ++i)
       extra_[column++] = collectors_.column(i);
+    for (const double v : loads_.columns()) extra_[column++] = v;
     if (step < s_.steps()) {
       controllers_.decide(time, time + s_.step, lastInputs_, out, collectors_.temperatures());
     }
@@ -219,7 +223,7 @@ class StoreRun {
     for (IntervalRows* r : rows) r->step(index_, time, out, extra_);
     if (totals_) {
       totals_->collectorStep(collectors_.lastStep());
-      totals_->step(time, s_.step, out, lastInputs_, limited_);
+      totals_->step(time, s_.step, out, lastInputs_, limited_, loads_.stepTotals());
     }
     limited_ = false;
   }
@@ -234,6 +238,13 @@ class StoreRun {
       const std::string port = indexed("port", s_.tapping.port, "");
       for (const Flow& f : report_.account.flows) {
         if (f.key == port) report_.tapping.portOut = -f.net();
+      }
+    }
+    report_.loads = loads_.figures();
+    for (LoadFigures& l : report_.loads) {
+      const std::string port = indexed("port", l.port, "");
+      for (const Flow& f : report_.account.flows) {
+        if (f.key == port) l.portOut = 0.0 - f.out;
       }
     }
     for (const standin::BadParameter& b : unit_->record().badParameters) {
@@ -261,6 +272,7 @@ class StoreRun {
   Controllers controllers_;
   Tapping tapping_;
   Collectors collectors_;
+  Loads loads_;
   std::array<double, standin::kInputs> lastInputs_{};
   std::array<double, standin::kOutputs> lastOut_{};
   bool limited_ = false;  // the step's calls warned of the temperature limit
@@ -579,6 +591,7 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
 
   o += controlSummary(s, r);
   o += collectorSummary(r);
+  o += loadSummary(r.loads);
   return o;
 }
 
@@ -655,13 +668,21 @@ Verdict judge(const RunReport& r, bool allowWarnings) {
            " kWh above the mains water at the taps, but port " + std::to_string(t.port) + " took " +
            general(t.portOut + 0.0) + " kWh out of the store";
   };
+  // A load short of more than it allows compares another load; none can
+  // deliver more than its port took out.
+  auto loads = [&why, allowWarnings](const std::vector<LoadFigures>& l, const std::string& whose) {
+    const std::string shortfall = loadReason(l, whose, allowWarnings);
+    if (!shortfall.empty()) why += (why.empty() ? "" : "; ") + shortfall;
+  };
   if (r.units.empty()) {
     account(r.account, "");
     tapping(r.tapping, "");
+    loads(r.loads, "");
   }
   for (const RunReport& u : r.units) {
     account(u.account, " of unit " + u.name);
     tapping(u.tapping, " of unit " + u.name);
+    loads(u.loads, " of unit " + u.name);
   }
   if (why.empty()) return {};
   return {kNotTrustworthy, "plugstore: completed, results not trustworthy: " + why};

@@ -16,6 +16,7 @@
 #include "plugstore/collector.h"
 #include "plugstore/controllers.h"
 #include "plugstore/links.h"
+#include "plugstore/load.h"
 #include "plugstore/scenario.h"
 #include "plugstore/tapping.h"
 #include "standin/protocol.h"
@@ -77,10 +78,11 @@ struct RunReport {
   TappingFigures tapping;
   // In the order of the scenario.
   std::vector<CollectorFigures> collectors;
-  int stopSignal = 0;       // the signal that ended the run early; 0 if none did
-  std::string outputError;  // the first file that could not be written, and why
-  std::string runId;        // in the totals and the summary
-  bool csvWritten = false;  // the CSV holds the completed steps under its final name
+  std::vector<LoadFigures> loads;  // in the order of the scenario
+  int stopSignal = 0;              // the signal that ended the run early; 0 if none did
+  std::string outputError;         // the first file that could not be written, and why
+  std::string runId;               // in the totals and the summary
+  bool csvWritten = false;         // the CSV holds the completed steps under its final name
   int csvRows = 0;
   std::filesystem::path totals;  // the period totals beside the CSV: dhw.csv -> dhw-monthly.csv
   int totalsRows = 0;

@@ -3,11 +3,13 @@
 #include "plugstore/scenario.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
 #include "plugstore/collector.h"
 #include "plugstore/defaults.h"
+#include "plugstore/load.h"
 #include "plugstore/names.h"
 #include "plugstore/scenario_reader.h"
 #include "plugstore/toml_depth.h"
@@ -59,6 +61,9 @@ std::vector<std::string> runnerColumns(const Scenario& s) {
       names.push_back("collector." + c.name + n);
     }
   }
+  for (const LoadSpec& l : s.loads) {
+    for (const char* n : {".asked", ".delivered", ".supply"}) names.push_back("load." + l.name + n);
+  }
   return names;
 }
 
@@ -84,6 +89,20 @@ std::array<InputSource, kNumInputs> inputsWithControl(const Scenario& s) {
     in.place = s.tapping.place;
   }
   collectorInputs(s, inputs);
+  for (const LoadSpec& l : s.loads) {
+    for (const char* field : {".massFlow", ".temperatureA"}) {
+      InputSource& in =
+          inputs[static_cast<std::size_t>(inputNumber(indexed("port", l.port, field)) - 1)];
+      in = InputSource{};
+      const double back = std::isnan(l.returnTemperature) ? l.flow - l.spread : l.returnTemperature;
+      in.constant = std::string_view(field) == ".massFlow"
+                        ? largestFlow(l, s.parameters[static_cast<std::size_t>(
+                                             parameterNumber("store.specificHeat") - 1)])
+                        : back;
+      in.origin = "load " + l.name;
+      in.place = l.place;
+    }
+  }
   return inputs;
 }
 
@@ -114,6 +133,7 @@ std::string columnUnit(const Scenario& s, int column) {
   if (name == "tapping.temperature") return "degC";
   if (name.starts_with("tapping.")) return "kW";
   if (name.starts_with("collector.")) return collectorColumnUnit(name);
+  if (name.starts_with("load.")) return name.ends_with(".supply") ? "degC" : "kW";
   return "-";
 }
 
@@ -133,7 +153,7 @@ Scenario Parser::run(toml::table root, bool checks, const std::vector<std::strin
   } else {
     onlyKeys(root, "the scenario",
              {"title", "description", "simulation", "parameters", "inputs", "series", "controller",
-              "tapping", "collector", "outputs", "names"});
+              "tapping", "collector", "load", "outputs", "names"});
   }
   Scenario s = blank();
   if (const toml::node* n = root.get("title")) {
@@ -221,6 +241,7 @@ void Parser::unitBody(const toml::table& root, Scenario& s, bool checks,
   if (const toml::node* n = root.get("tapping")) {
     attempt(n->source(), [&] { tapping(table(*n, "[tapping]"), s); });
   }
+  if (const toml::node* n = root.get("load")) loads(*n, s);
   collectorLoops(s);
   allColumns_ = true;
   if (const toml::node* n = root.get("outputs")) {

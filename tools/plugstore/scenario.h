@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -147,6 +148,26 @@ struct CollectorSetup {
   Place place;
 };
 
+// A space-heating load through a port: a demand in kW supplied at a flow
+// temperature through a mixing valve, the loop's water returned to the store
+// (load.cpp has the rules).
+struct LoadSpec {
+  std::string name;
+  int port = 0;
+  InputSource demand;            // kW; without it the heating curve gives the demand
+  InputSource ambient;           // degC, for the heating curves; origin empty: none
+  double designLoad = 0.0;       // kW at the design ambient; 0: none given
+  double designAmbient = -10.0;  // degC
+  double balancePoint = 15.0;    // degC: no heating from here up
+  double flow = 55.0;            // degC, the flow temperature (at the design ambient)
+  double flowAtBalance = std::numeric_limits<double>::quiet_NaN();      // degC; NaN: fixed flow
+  double returnTemperature = std::numeric_limits<double>::quiet_NaN();  // degC; NaN: by spread
+  double spread = 0.0;      // K between flow and return at the design load
+  double maxFlow = 3600.0;  // kg/h through the port at most
+  double maxShort = 0.01;   // share of the asked energy that may go short
+  Place place;
+};
+
 // Periods of the host's clock for the totals: simulation time is the hour of
 // a non-leap year (t = 0 is 1 January, 0 h).
 enum class Period { none, daily, monthly, yearly };
@@ -198,6 +219,7 @@ struct Scenario {
   std::vector<ControllerSetup> controllers;  // in file order
   TappingSpec tapping;
   std::vector<CollectorSetup> collectors;  // in file order
+  std::vector<LoadSpec> loads;             // [[load]], in file order
 
   [[nodiscard]] int steps() const;
 };

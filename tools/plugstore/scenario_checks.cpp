@@ -62,6 +62,7 @@ void Parser::check(Scenario& s) {
         {s.parameterPlace[static_cast<std::size_t>(p.number - 1)], "note: " + p.message});
   }
   checkControl(s, found);
+  checkLoads(s);
   // Hot water is drawn at B: below the cold inlet it is the store's coldest.
   if (s.tapping.port > 0) {
     auto height = [&s](const char* field) {

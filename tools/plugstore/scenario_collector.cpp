@@ -249,6 +249,13 @@ void Parser::collectorLoops(Scenario& s) {
                                          " draws the tapping list (line " +
                                          std::to_string(s.tapping.place.line) + ")");
       }
+      for (const LoadSpec& l : s.loads) {
+        if (c.port > 0 && l.port == c.port) {
+          throw ScenarioError(c.place, "collector " + c.name + ": port " + std::to_string(c.port) +
+                                           " supplies load " + l.name + " (line " +
+                                           std::to_string(l.place.line) + ")");
+        }
+      }
       const std::string inlet = loop + (c.hx > 0 ? ".inletTemperature" : ".temperatureA");
       for (const std::string& name : {loop + ".massFlow", inlet}) {
         const InputSource& in = s.inputs[static_cast<std::size_t>(inputNumber(name) - 1)];

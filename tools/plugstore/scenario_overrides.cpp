@@ -25,11 +25,12 @@ struct Section {
   Keys keys;
 };
 
-constexpr std::array<Section, 4> kSections = {{
+constexpr std::array<Section, 5> kSections = {{
     {"simulation", false, true, kSimulationKeys},
     {"tapping", false, false, kTappingKeys},
     {"controller", true, false, kControllerKeys},
     {"collector", true, false, kCollectorKeys},
+    {"load", true, false, kLoadKeys},
 }};
 
 std::string title(const Section& c) {

@@ -61,6 +61,9 @@ inline constexpr std::array<std::string_view, 18> kCollectorKeys = {
     "name",   "type",         "area",    "eta0",       "a1",      "a2",
     "iam",    "capacity",     "flow",    "controller", "hx",      "port",
     "pipeUA", "specificHeat", "initial", "irradiance", "ambient", "weather"};
+inline constexpr std::array<std::string_view, 13> kLoadKeys = {
+    "name",          "port", "demand", "ambient", "designLoad", "designAmbient", "balancePoint",
+    "flowAtBalance", "flow", "return", "spread",  "maxFlow",    "maxShort"};
 
 // Names under a table, dotted: [parameters.port1] heightA = ... and
 // port1.heightA = ... both give "port1.heightA". `stop` says whether a
@@ -271,6 +274,11 @@ class Parser {
   void collectorLoops(Scenario& s);
   CsvTable weatherTable(const toml::table& t, Scenario& s);
   Signal sensed(const toml::node& n, const std::string& what, const Scenario& s) const;
+  // [[load]] (scenario_load.cpp).
+  void loads(const toml::node& n, Scenario& s);
+  void load(const toml::table& t, Scenario& s);
+  InputSource timeValue(const toml::node& n, const std::string& what, Scenario& s);
+  void checkLoads(Scenario& s) const;
   // [outputs] and [names] (scenario_outputs.cpp, scenario_names.cpp).
   void outputs(const toml::table& t, Scenario& s);
   void names(const toml::table& t, Scenario& s);

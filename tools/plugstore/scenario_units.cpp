@@ -48,7 +48,7 @@ void Parser::units(const toml::node& n, Scenario& s, bool checks,
     u.label1 = s.label1;
     onlyKeys(t, "[[unit]]",
              {"name", "unit", "label1", "parameters", "inputs", "series", "controller", "tapping",
-              "collector", "outputs", "names"});
+              "collector", "load", "outputs", "names"});
     attempt(t.source(), [&] {
       const toml::node* name = t.get("name");
       if (name == nullptr) fail(t.source(), "[[unit]] needs 'name', which prefixes its columns");

@@ -82,6 +82,20 @@ toml::table storeJson(const Scenario& s, const RunReport& r) {
     }
     own.insert("collectors", std::move(collectors));
   }
+  if (!r.loads.empty()) {
+    toml::array loads;
+    for (const LoadFigures& l : r.loads) {
+      loads.push_back(toml::table{{"name", l.name},
+                                  {"port", l.port},
+                                  {"asked", l.asked},
+                                  {"delivered", l.delivered},
+                                  {"short", l.shortfall},
+                                  {"hoursShort", l.hoursShort},
+                                  {"maxShort", l.maxShort},
+                                  {"portOut", l.portOut}});
+    }
+    own.insert("loads", std::move(loads));
+  }
 
   return own;
 }
@@ -157,7 +171,9 @@ std::string summaryJson(const Scenario& s, const RunReport& r, const Verdict& ve
                                   {"controllers.onHours", "h"},
                                   {"tapping", "kWh above the mains water"},
                                   {"tapping.hotWaterDrawn", "kg"},
-                                  {"collectors", "kWh, h, degC, m2"}});
+                                  {"collectors", "kWh, h, degC, m2"},
+                                  {"loads", "kWh"},
+                                  {"loads.hoursShort", "h"}});
   if (run.contains("links")) {
     toml::table& units = *run["units"].as_table();
     units.insert("links.loops", "kWh; largestStepShare: of the step's heat");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "plugstore/load.h"
 #include "plugstore/names.h"
 
 namespace plugstore::runner {
@@ -81,6 +82,10 @@ PeriodTotals::PeriodTotals(const Scenario& s, const AccountBook& book, std::FILE
   column("losses", "kWh");
   column("storedChange", "kWh");
   column("unexplained", "kWh");
+  for (const std::string& name : loadTotalsColumns(s)) {
+    column(name, name.ends_with(".hoursShort") ? "h" : "kWh");
+    loads_.push_back(0.0);
+  }
   for (const Temperature& t : temperatures_) {
     const std::string name(outputEntry(static_cast<int>(t.index) + 1).name);
     column(name + ".mean", "degC");
@@ -106,13 +111,17 @@ void PeriodTotals::open(double t) {
   account_ = book_.empty();
   for (Temperature& x : temperatures_) x = {x.index};
   std::fill(collectorSum_.begin(), collectorSum_.end(), 0.0);
+  std::fill(loads_.begin(), loads_.end(), 0.0);
 }
 
 void PeriodTotals::add(double begin, double end, double hours, double time,
                        const std::array<double, standin::kOutputs>& out,
-                       const std::array<double, standin::kInputs>& inputs, bool limited) {
+                       const std::array<double, standin::kInputs>& inputs, bool limited,
+                       const std::vector<double>& loads) {
   const double part = end - begin;
-  book_.add(account_, out, inputs, hours, time, limited, part >= hours ? 1.0 : part / hours);
+  const double share = part >= hours ? 1.0 : part / hours;
+  book_.add(account_, out, inputs, hours, time, limited, share);
+  for (std::size_t i = 0; i < loads.size() && i < loads_.size(); ++i) loads_[i] += share * loads[i];
   for (Temperature& x : temperatures_) {
     const double v = out[x.index];
     x.min = x.hours == 0.0 ? v : std::min(x.min, v);
@@ -127,16 +136,17 @@ void PeriodTotals::add(double begin, double end, double hours, double time,
 }
 
 void PeriodTotals::step(double time, double hours, const std::array<double, standin::kOutputs>& out,
-                        const std::array<double, standin::kInputs>& inputs, bool limited) {
+                        const std::array<double, standin::kInputs>& inputs, bool limited,
+                        const std::vector<double>& loads) {
   double begin = time - hours;
   for (;;) {
     if (!open_) open(begin);
     if (time <= end_ + kTimeTolerance) {
-      add(begin, time, hours, time, out, inputs, limited);
+      add(begin, time, hours, time, out, inputs, limited, loads);
       if (time >= end_ - kTimeTolerance) close(time);
       return;
     }
-    add(begin, end_, hours, time, out, inputs, limited);
+    add(begin, end_, hours, time, out, inputs, limited, loads);
     close(end_);
     begin = end_;
   }
@@ -171,6 +181,7 @@ void PeriodTotals::close(double stop) {
   energy(a.losses);
   energy(a.storedChange);
   energy(a.residual());
+  for (const double v : loads_) energy(v);
   std::fputs(row.c_str(), csv_);
   for (const Temperature& x : temperatures_) {
     std::fprintf(csv_, ",%.9g,%.9g,%.9g", x.weighted / x.hours, x.min, x.max);

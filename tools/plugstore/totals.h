@@ -27,7 +27,8 @@ class PeriodTotals {
   // Writes the header to `csv`.
   PeriodTotals(const Scenario& scenario, const AccountBook& book, std::FILE* csv, bool units);
   void step(double time, double hours, const std::array<double, standin::kOutputs>& out,
-            const std::array<double, standin::kInputs>& inputs, bool limited);
+            const std::array<double, standin::kInputs>& inputs, bool limited,
+            const std::vector<double>& loads = {});
   // The collectors' yield, pipe loss, heat taken by the store (kWh) and
   // stagnation hours of the step `step` adds next, four for each.
   void collectorStep(std::span<const double> values) {
@@ -48,7 +49,8 @@ class PeriodTotals {
   void open(double t);
   void add(double begin, double end, double hours, double time,
            const std::array<double, standin::kOutputs>& out,
-           const std::array<double, standin::kInputs>& inputs, bool limited);
+           const std::array<double, standin::kInputs>& inputs, bool limited,
+           const std::vector<double>& loads);
   void close(double stop);
 
   Period period_;
@@ -62,6 +64,7 @@ class PeriodTotals {
   std::vector<Temperature> temperatures_;
   std::vector<double> collectorStep_;
   std::vector<double> collectorSum_;
+  std::vector<double> loads_;  // the loads' kWh and hours short (load.h), four a load
   int rows_ = 0;
 };
 
