@@ -218,6 +218,11 @@ struct Store {
   static constexpr std::size_t kReadHeatA = kReadOutputs + 10;
   static constexpr std::size_t kReadHeatB = kReadHeatA + kNumHeatInputs;
   std::array<ProfileRead, kReadHeatB + kNumHeatInputs> profileReads{};
+  // Counts the readings of the parameters, which place those heights; the
+  // reads hold while the count is the one they were placed at (0: placed
+  // at every call).
+  uint64_t readings = 0;
+  uint64_t readsAt = 0;
 };
 
 // ---------------------------------------------------------------- Hx
@@ -368,7 +373,8 @@ struct SolverWork {
 
   // A plug's loss UA depends on its heights and on whether it is the
   // highest or the lowest; its conductance to the plug above on the heights
-  // of both (without a temperature barrier). Both are kept by record with
+  // of both (without a temperature barrier; without a barrier at a height
+  // on the span from its bottom to the top of the plug above alone). Both are kept by record with
   // what they came from, and hold while the store's quantities they use
   // (termsInputs) stay the same.
   struct PlugTerms {
@@ -381,6 +387,7 @@ struct SolverWork {
     int32_t zUpAbove = 0;
     int32_t zDownCond = 0;
     int32_t zUpCond = 0;
+    int64_t spanCond = 0;  // without a barrier at a height: zUp above - zDown
     uint32_t condEpoch = 0;
     double conductance = 0.0;
   };
@@ -483,6 +490,14 @@ struct State {
   // temperatures, the one after the sort, the other with a new plug.
   uint64_t stableAt = 0;
   bool stableKnown = false;
+  // The count of changes of the working table, the store height and the
+  // total capacitance when the height adjustment last set every plug's
+  // heights without a warning. The heights follow from the capacitances and
+  // the links alone: until one of them changes, an adjustment sets the same.
+  uint64_t heightsAt = 0;
+  int32_t heightsTop = 0;
+  double heightsCapTot = 0.0;
+  bool heightsKnown = false;
   // Highest pool record that has held a plug since the set-up: the working
   // and the saved table agree on every record above it, so that copying
   // one into the other may stop there.
