@@ -1,5 +1,4 @@
 // Sorting, height adjustment and clean-up of the plug stack.
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -75,11 +74,6 @@ void sortPlugs(State& st, HostServices& host, int mode) {
 void adjustHeights(State& st, HostServices& host) {
   PlugTable& t = st.plugs;
   const Store& s = st.store;
-  if (st.heightsKnown && st.heightsAt == t.edits && st.heightsTop == s.zTop &&
-      std::bit_cast<uint64_t>(st.heightsCapTot) == std::bit_cast<uint64_t>(s.capTot)) {
-    return;
-  }
-  bool warned = false;
   // New heights change no link: the order of the chain holds.
   const int n = chainOrder(st);
   for (int i = 1; i <= n; ++i) {
@@ -96,13 +90,8 @@ void adjustHeights(State& st, HostServices& host) {
     if (q.zUp >= kHeightWarningBound) {
       report(st, host, "WARNING",
              "Total of plug capacitances in store is larger than total capacitance of store");
-      warned = true;
     }
   }
-  st.heightsKnown = !warned;
-  st.heightsAt = t.edits;
-  st.heightsTop = s.zTop;
-  st.heightsCapTot = s.capTot;
 }
 
 void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t maxPlugHeight,

@@ -490,14 +490,6 @@ struct State {
   // temperatures, the one after the sort, the other with a new plug.
   uint64_t stableAt = 0;
   bool stableKnown = false;
-  // The count of changes of the working table, the store height and the
-  // total capacitance when the height adjustment last set every plug's
-  // heights without a warning. The heights follow from the capacitances and
-  // the links alone: until one of them changes, an adjustment sets the same.
-  uint64_t heightsAt = 0;
-  int32_t heightsTop = 0;
-  double heightsCapTot = 0.0;
-  bool heightsKnown = false;
   // Highest pool record that has held a plug since the set-up: the working
   // and the saved table agree on every record above it, so that copying
   // one into the other may stop there.

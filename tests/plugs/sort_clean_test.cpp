@@ -75,19 +75,6 @@ TEST_F(SortClean, AdjustGivesTheRemainderToTheTopAndWarnsOnExcess) {
             1);
 }
 
-// Heights kept from the last adjustment hold only while links, capacitances and the total stay.
-TEST_F(SortClean, AdjustedHeightsFollowANewOrderAndANewTotal) {
-  st.store.capTot = 3.0;
-  buildChain(st, {{1.0, 20.0, 0, 0}, {2.0, 20.0, 0, 0}});
-  adjustHeights(st, host);
-  swapWithAbove(st.plugs, st.plugs.first());
-  adjustHeights(st, host);
-  EXPECT_EQ(chainHeights(st), (std::vector<int32_t>{666666, 333334}));
-  st.store.capTot = 6.0;
-  adjustHeights(st, host);
-  EXPECT_EQ(chainHeights(st), (std::vector<int32_t>{333333, 666667}));
-}
-
 TEST_F(SortClean, HighPlugIsHalvedUntilItFitsAndThinPlugTieGoesUp) {
   buildChain(st, {{250001.0, 20.0, 0, 250001}});
   cleanPlugs(st, host, 1000, 100000, 0.0);
