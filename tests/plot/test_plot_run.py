@@ -1,5 +1,6 @@
 """The plot script: long runs drawn by day and month of the host's clock,
-and files it cannot draw refused in one line."""
+outlets while they flow, heat inputs by name, heat in and out of the store
+apart, and files it cannot draw refused in one line."""
 
 import os
 import subprocess
@@ -58,3 +59,36 @@ def test_files_it_cannot_draw_give_one_line(tmp_path):
         done = run_script(str(path), "-o", str(tmp_path / "x.png"))
         assert done.returncode == 2
         assert done.stderr.count("\n") == 1 and why in done.stderr, done.stderr
+
+
+def test_outlets_show_only_while_their_own_flow_runs():
+    run = {"port1.outletTemperature": np.array([50.0, 51.0, 52.0]),
+           "port1.massFlow": np.array([0.0, 200.0, 0.0]),
+           "hx1.outletTemperature": np.array([30.0, 31.0, 32.0]),
+           "hx1.heatToFluid": np.array([-1.0, 0.0, 0.0])}
+    (_, port, weights, label), (_, hx, _, _) = plot_run.outlets(run, {"port1": "DHW"})
+    assert list(port) == [False, True, False] and list(weights) == [0.0, 200.0, 0.0]
+    assert label == "port 1 (DHW) out" and list(hx) == [True, False, False]
+
+
+def test_heat_inputs_are_labelled_by_their_names():
+    run = {"heatInputs.power": np.ones(2)}
+    label = lambda names: plot_run.energy_terms(run, names)[0][0][0]  # noqa: E731
+    assert label({"heatA1": "electric heater", "port1": "DHW"}) == "electric heater"
+    assert label({"heatB1": "gas", "heatA10": "heat input A10", "heatA2": "rod"}) == \
+        "heat inputs (rod, heat input A10, gas)"
+    assert label({}) == "heat inputs"
+
+
+def test_heat_a_coil_takes_out_is_drawn_not_netted():
+    # 2 kW into the store for 3 h, then 1 kW out of it for 2 h, within one day.
+    time = np.arange(1.0, 6.0)
+    run = {"time": time, "hx1.heatToStore": np.array([2.0, 2.0, 2.0, -1.0, -1.0])}
+    fig, ax = plot_run.plt.subplots()
+    plot_run.energy_panel(ax, run, time, {"hx1": "solar coil"})
+    assert ax.get_legend_handles_labels()[1] == ["Hx 1 (solar coil): in 6.00, out 2.00 kWh"]
+    ax.clear()
+    plot_run.period_energy_panel(ax, run, plot_run.Periods(time, np.ones(5), False),
+                                 {}, "day")
+    assert sorted(p.get_height() for p in ax.patches) == [-2.0, 6.0]
+    assert ax.get_legend_handles_labels()[1] == ["Hx 1: in 6.0, out 2.0 kWh"]

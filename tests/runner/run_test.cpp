@@ -687,5 +687,34 @@ TEST_F(RunTest, LinkedUnitsThatCannotSettleEndEachStepAndAreReported) {
   EXPECT_NE(summaryText(s, r).find("WARNING: the links did not settle"), std::string::npos);
 }
 
+TEST_F(RunTest, ThePlotGetsTheFlowsItDrawsByAndTheCsvStaysAsAsked) {
+  const Scenario s = parseScenario(
+      "[simulation]\nstop = 1\nstep = 0.25\n[parameters]\nport1 = { heightA = 0.05, heightB = 0.95 "
+      "}\n"
+      "hx.count = 1\n[inputs]\nport1.massFlow = { schedule = [[0, 0], [0.5, 100]] }\n"
+      "port1.temperatureA = 10\nhx1.inletTemperature = 70\nhx1.massFlow = "
+      "200\n[outputs]\ninitialRow = true\ncolumns = "
+      "[\"port1.outletTemperature\", \"hx1.outletTemperature\", \"balance.heatIntoPlugs\"]\n",
+      folder / "x.toml");
+  RunOptions options;
+  options.library = PLUGSTORE_COMPONENT;
+  options.csv = folder / "asked.csv";
+  options.plotCsv = folder / "plot.csv";
+  options.progress = false;
+  ASSERT_EQ(runScenario(s, options).exitStatus(), 0);
+  const Csv asked = readCsv(options.csv);
+  const Csv plot = readCsv(options.plotCsv);
+  const std::vector<std::string> added = {"port1.massFlow", "hx1.heatToFluid", "hx1.heatToStore"};
+  std::vector<std::string> header = asked.header;
+  header.insert(header.end(), added.begin(), added.end());
+  EXPECT_EQ(plot.header, header);
+  ASSERT_EQ(plot.rows.size(), asked.rows.size());
+  for (std::size_t r = 0; r < asked.rows.size(); ++r) {
+    EXPECT_TRUE(std::equal(asked.rows[r].begin(), asked.rows[r].end(), plot.rows[r].begin()));
+  }
+  EXPECT_EQ(plot.rows[2][plot.column("port1.massFlow")], 0.0);
+  EXPECT_EQ(plot.rows[3][plot.column("port1.massFlow")], 100.0);
+}
+
 }  // namespace
 }  // namespace plugstore::runner

@@ -7,7 +7,9 @@
 Three panels share the time axis: the store's temperature profile over time
 as a colour map (columns profile.t05 ... profile.t95), the temperatures of
 the fluid leaving the ports and heat exchangers while they flow, and the
-energy terms of the store in kW, with their totals in kWh in the legend.
+energy terms of the store in kW, with their totals in kWh in the legend (a
+flow that brings heat and takes it, a coil say, with both: "in ..., out ...").
+Heat inputs are labelled by the names given (--name heatA1=...).
 A panel whose columns the CSV lacks says so instead of drawing. A run with
 controllers or a tapping list (columns control.* and tapping.*) gets a fourth
 panel: the sensor temperatures, the water at the tap while a tap is open, and
@@ -15,7 +17,8 @@ a band for each controller along the bottom while it is on.
 
 A run of more than four days is drawn by the day instead: the profile as
 daily means, the outlet temperatures as daily means while flowing, and the
-energy terms as bars per day, or per month of the host's clock (simulation
+energy terms as bars per day (each flow's heat in upwards and out
+downwards, hatched), or per month of the host's clock (simulation
 time is the hour of a non-leap year) for runs of more than two months.
 
 Every row of the CSV holds the values of the step (or the interval of
@@ -117,6 +120,15 @@ def no_data(ax, what):
             transform=ax.transAxes, color="grey")
 
 
+def heat_input_label(names):
+    """The sum of the heat inputs by the names the scenario gives them."""
+    given = [names[k] for k in sorted((k for k in names if re.fullmatch(r"heat[AB]\d+", k)),
+                                      key=lambda k: (k[4], int(k[5:])))]
+    if len(given) == 1:
+        return given[0]
+    return "heat inputs" + (f" ({', '.join(given)})" if given else "")
+
+
 def energy_terms(run, names):
     """(label, kW into the store) of every energy term the columns give, each
     flow on its own where its column is there; then the change of stored
@@ -129,21 +141,30 @@ def energy_terms(run, names):
         terms.append(("ports", run["balance.portHeat"]))
     coils = numbered(run, r"hx(\d+)\.heatToStore")
     terms += [(labelled(names, f"hx{k}", f"Hx {k}"), run[n]) for k, n in coils]
+    heat = heat_input_label(names)
     if "heatInputs.power" in run:
-        terms.append(("heat inputs", run["heatInputs.power"]))
+        terms.append((heat, run["heatInputs.power"]))
     elif "balance.heatIntoPlugs" in run:
         # What the plugs took from the Hx and heat inputs, less the Hx drawn.
         rest = run["balance.heatIntoPlugs"] - sum(run[n] for _, n in coils)
         if not coils:
-            terms.append(("Hx and heat inputs", rest))
+            terms.append(("Hx and " + heat, rest))
         elif np.any(np.abs(rest) > 1e-9):
-            terms.append(("heat inputs", rest))
+            terms.append((heat, rest))
     if "balance.limitHeat" in run and np.any(run["balance.limitHeat"] != 0):
         terms.append(("temperature limit", run["balance.limitHeat"]))
     if "loss.heat" in run:
         terms.append(("losses", -run["loss.heat"]))
     change = run.get("balance.storageRate")
     return terms, change
+
+
+def in_and_out(label, kwh_in, kwh_out, decimals):
+    """A term's legend: heat into and out of the store apart, so that a flow
+    that gives and takes shows both."""
+    if round(kwh_out, decimals) == 0 or round(kwh_in, decimals) == 0:
+        return f"{label}: {kwh_in + kwh_out:.{decimals}f} kWh"
+    return f"{label}: in {kwh_in:.{decimals}f}, out {-kwh_out:.{decimals}f} kWh"
 
 
 def profile_panel(fig, ax, run, edges, groups=None):
@@ -169,8 +190,8 @@ def outlets(run, names):
     series = []
     for d, name in numbered(run, r"port(\d+)\.outletTemperature"):
         flow = run.get(f"port{d}.massFlow")
-        flowing = flow > 0 if flow is not None else np.ones(len(run[name]), dtype=bool)
-        weights = flow if flow is not None else flowing.astype(float)
+        flowing = flow != 0 if flow is not None else np.ones(len(run[name]), dtype=bool)
+        weights = np.abs(flow) if flow is not None else flowing.astype(float)
         if np.any(flowing):
             label = labelled(names, f"port{d}", f"port {d}") + " out"
             series.append((run[name], flowing, weights, label))
@@ -206,14 +227,16 @@ def outlet_panel(ax, run, time, names):
 def energy_panel(ax, run, time, names):
     step = np.diff(step_edges(time))
     terms, change = energy_terms(run, names)
-    if change is not None:
-        terms.append(("change of stored energy", change))
-    if not terms:
+    if not terms and change is None:
         no_data(ax, "energy (balance.*, loss.heat, port#.heat, hx#.heatToStore)")
         return
     for label, values in terms:
-        total = float(np.sum(values * step))
-        ax.plot(time, values, drawstyle="steps-pre", label=f"{label}: {total:.2f} kWh")
+        kwh = values * step
+        text = in_and_out(label, float(np.sum(kwh[kwh > 0])), float(np.sum(kwh[kwh < 0])), 2)
+        ax.plot(time, values, drawstyle="steps-pre", label=text)
+    if change is not None:  # a net figure: what the store kept
+        ax.plot(time, change, drawstyle="steps-pre",
+                label=f"change of stored energy: {float(np.sum(change * step)):.2f} kWh")
     ax.axhline(0.0, color="black", linewidth=0.5)
     ax.set_ylabel("kW into the store")
     ax.legend(loc="best", fontsize="small")
@@ -338,13 +361,18 @@ def period_energy_panel(ax, run, periods, names, what):
     up = np.zeros(len(x))
     down = np.zeros(len(x))
     for i, (label, kw) in enumerate(terms):
-        kwh = periods.energy(kw)
-        # Into the store stacks upwards, out of it downwards.
-        base = np.where(kwh >= 0, up, down)
-        ax.bar(x, kwh, width, bottom=base, color=f"C{i}",
-               label=f"{label}: {np.sum(kwh):.1f} kWh")
-        up += np.maximum(kwh, 0)
-        down += np.minimum(kwh, 0)
+        # What a flow brings and what it takes, each step on its own: into
+        # the store stacks upwards, out of it downwards, neither netted away.
+        kwh_in, kwh_out = periods.energy(np.maximum(kw, 0)), periods.energy(np.minimum(kw, 0))
+        text = in_and_out(label, np.sum(kwh_in), np.sum(kwh_out), 1)
+        if np.any(kwh_in > 0) or not np.any(kwh_out < 0):
+            ax.bar(x, kwh_in, width, bottom=up, color=f"C{i}", label=text)
+            text = None
+        if np.any(kwh_out < 0):
+            ax.bar(x, kwh_out, width, bottom=down, color=f"C{i}", hatch="//", edgecolor="white",
+                   label=text)
+        up += kwh_in
+        down += kwh_out
     if change is not None:
         kwh = periods.energy(change)
         ax.plot(x, kwh, "D", color="black", markersize=3,
@@ -376,7 +404,8 @@ def main(argv):
     parser.add_argument("-o", "--output", help="PNG file (default: the CSV's name with .png)")
     parser.add_argument("--title", default="", help="title of the picture")
     parser.add_argument("--name", action="append", default=[], metavar="KEY=LABEL",
-                        help="a name for a port, Hx or heat input (port1=DHW); repeatable")
+                        help="a name for a port, Hx or heat input (port1=DHW, or buffer.port1=DHW "
+                        "for the unit buffer); repeatable")
     parser.add_argument("--initial-row", action="store_true",
                         help="the first row is the state at the start")
     args = parser.parse_args(argv)
@@ -404,12 +433,16 @@ def main(argv):
                              sharex=True, squeeze=False, constrained_layout=True)
     for column, (unit, part) in enumerate(units):
         axes = grid[:, column]
+        # A unit's own names ("buffer.port1=DHW") before those of every unit.
+        own = {k: v for k, v in names.items() if "." not in k}
+        own.update({k[len(unit) + 1:]: v for k, v in names.items() if unit and
+                    k.startswith(unit + ".")})
         if long:
-            draw_long(fig, axes, part, time, hours, names)
+            draw_long(fig, axes, part, time, hours, own)
         else:
             profile_panel(fig, axes[0], part, step_edges(time))
-            outlet_panel(axes[1], part, time, names)
-            energy_panel(axes[2], part, time, names)
+            outlet_panel(axes[1], part, time, own)
+            energy_panel(axes[2], part, time, own)
             if control:
                 control_panel(axes[3], part, time)
             axes[-1].set_xlabel("time (h)")

@@ -25,9 +25,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "plugstore/account.h"
 #include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
@@ -69,6 +71,34 @@ int plot(const std::string& csv, const std::string& png, const std::string& titl
   const int status = std::system(command.c_str());
   return status == 0 ? 0 : kBadScenario;
 }
+
+// KEY=LABEL of every name of the scenario and its units ("buffer.port1=DHW"),
+// and of each heat input in use that has none, so that the plot labels the
+// sum of the heat inputs by what it holds.
+std::vector<std::string> namesForPlot(const Scenario& scenario) {
+  std::vector<std::string> names;
+  for (const Scenario* u : storesOf(scenario)) {
+    const std::string prefix = u->name.empty() ? "" : u->name + ".";
+    std::map<std::string, std::string> own = u->names;
+    for (const Flow& f : AccountBook(*u).empty().flows) {
+      if (f.key.starts_with("heat")) own.try_emplace(f.key, f.label);
+    }
+    for (const auto& [key, name] : own) names.push_back(prefix + key + "=" + name);
+  }
+  return names;
+}
+
+// Removes a file of the run's own when the run's command ends.
+struct RemovedAtEnd {
+  fs::path path;
+  explicit RemovedAtEnd(fs::path p) : path(std::move(p)) {}
+  RemovedAtEnd(const RemovedAtEnd&) = delete;
+  RemovedAtEnd& operator=(const RemovedAtEnd&) = delete;
+  ~RemovedAtEnd() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove(path, ignored);
+  }
+};
 
 // Hands the process over to the Python package's `command` (sweep, fit),
 // found in this build's python folder; returns only when that cannot start.
@@ -343,6 +373,13 @@ int main(int argc, char** argv) {
       return kBadScenario;
     }
     options.units = units;
+    // The plot reads a CSV of its own beside the picture (the CSV's columns
+    // and the flows it draws by), so that the CSV asked for stays as it is.
+    if (!plotPath.empty()) {
+      const fs::path png(plotPath);
+      options.plotCsv = png.parent_path() / ("." + png.filename().string() + ".csv");
+    }
+    const RemovedAtEnd plotCsv{options.plotCsv};
     options.progress = !quiet;
     options.stopSignal = []() { return static_cast<int>(stopRequest); };
     stopOnSignals();
@@ -399,12 +436,10 @@ int main(int argc, char** argv) {
     if (report.exitStatus() != 0) return report.exitStatus();
     int status = verdict.status;
     if (!plotPath.empty()) {
-      std::vector<std::string> names;
-      for (const auto& [key, name] : scenario.names) names.push_back(key + "=" + name);
       const int plotted =
-          plot(options.csv.string(), plotPath,
+          plot(options.plotCsv.string(), plotPath,
                scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title,
-               names, scenario.initialRow);
+               namesForPlot(scenario), scenario.initialRow);
       if (plotted != 0 && status == 0) status = plotted;
     }
     // The verdict comes last, so that it is the line a user sees.

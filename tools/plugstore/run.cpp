@@ -167,12 +167,13 @@ class StoreRun {
       xin[i] = drive ? 0.0 : s_.inputs[i].over(s_.start, s_.start + s_.step);
     }
   }
-  void initialState(const std::array<double, standin::kOutputs>& out, IntervalRows* rows) {
-    if (rows != nullptr) rows->initial(index_, s_.start, out, extra_);
+  void initialState(const std::array<double, standin::kOutputs>& out,
+                    const std::vector<IntervalRows*>& rows) {
+    for (IntervalRows* r : rows) r->initial(index_, s_.start, out, extra_);
   }
 
   void outputs(double time, int step, const std::array<double, standin::kOutputs>& out,
-               IntervalRows* rows) {
+               const std::vector<IntervalRows*>& rows) {
     collect(time);
     lastOut_ = out;
     tapping_.after(time - s_.step, time, out);
@@ -186,7 +187,7 @@ class StoreRun {
     if (step < s_.steps()) controllers_.decide(time, time + s_.step, lastInputs_, out);
     report_.lastTime = time;
     book_.add(report_.account, out, lastInputs_, s_.step, time, limited_);
-    if (rows != nullptr) rows->step(index_, time, out, extra_);
+    for (IntervalRows* r : rows) r->step(index_, time, out, extra_);
     if (totals_) totals_->step(time, s_.step, out, lastInputs_, limited_);
     limited_ = false;
   }
@@ -233,6 +234,41 @@ class StoreRun {
   std::optional<AtomicFile> totalsFile_;
   std::optional<PeriodTotals> totals_;
 };
+
+}  // namespace
+
+namespace {
+
+// The scenario with the columns the plot draws by added where [outputs]
+// leaves them out: the flow of each port and Hx whose outlet temperature is
+// chosen (the outlet panel shows a temperature only while it flows), and
+// each Hx's heat when the plugs' heat is chosen (so that a coil that takes
+// heat out of the store is not netted with the heat inputs).
+Scenario withPlotColumns(const Scenario& s) {
+  Scenario p = s;
+  std::vector<Scenario*> stores;
+  if (p.units.empty()) stores.push_back(&p);
+  for (Scenario& u : p.units) stores.push_back(&u);
+  for (Scenario* u : stores) {
+    auto chosen = [u](const std::string& name) {
+      return std::find(u->outputs.begin(), u->outputs.end(), outputNumber(name)) !=
+             u->outputs.end();
+    };
+    auto add = [&](const std::string& when, const std::string& name) {
+      if (chosen(when) && !chosen(name)) u->outputs.push_back(outputNumber(name));
+    };
+    for (int d = 1; d <= kNumPorts; ++d) {
+      add(indexed("port", d, ".outletTemperature"), indexed("port", d, ".massFlow"));
+    }
+    const auto hxCount =
+        static_cast<int>(u->parameters[static_cast<std::size_t>(parameterNumber("hx.count") - 1)]);
+    for (int k = 1; k <= std::clamp(hxCount, 0, kMaxHx); ++k) {
+      add(indexed("hx", k, ".outletTemperature"), indexed("hx", k, ".heatToFluid"));
+      add("balance.heatIntoPlugs", indexed("hx", k, ".heatToStore"));
+    }
+  }
+  return p;
+}
 
 }  // namespace
 
@@ -283,6 +319,12 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   if (csvFile || options.rows) {
     rows.emplace(s, csvFile ? csvFile->get() : nullptr, options.units, options.rows);
   }
+  std::optional<AtomicFile> plotFile;
+  std::optional<IntervalRows> plotRows;
+  if (!options.plotCsv.empty()) {
+    plotFile.emplace(options.plotCsv);
+    plotRows.emplace(withPlotColumns(s), plotFile->get(), false);
+  }
   for (const Scenario* u : stores) {
     if (u->initialProfile.empty()) continue;
     writeStartProfile(u->label1, startProfileText(profilePlugs(u->initialProfile, u->parameters)));
@@ -309,7 +351,9 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   bool printed = false;
   const bool tty = isatty(fileno(stderr)) != 0;
   const int steps = s.steps();
-  IntervalRows* const out = rows ? &*rows : nullptr;
+  std::vector<IntervalRows*> out;
+  if (rows) out.push_back(&*rows);
+  if (plotRows) out.push_back(&*plotRows);
 
   for (std::size_t i = 0; i < runs.size(); ++i) {
     StoreRun& run = *runs[i];
@@ -322,9 +366,9 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
         run.inputsUsed(xin);
       };
     }
-    if (s.initialRow && rows) {
+    if (s.initialRow && !out.empty()) {
       run.initialInputs(hooks.initialInputs);
-      hooks.initialState = [&run, out](const std::array<double, standin::kOutputs>& o) {
+      hooks.initialState = [&run, &out](const std::array<double, standin::kOutputs>& o) {
         run.initialState(o, out);
       };
     }
@@ -353,6 +397,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
   // The CSV first: it is written every step, so it meets a full disk first.
   std::vector<AtomicFile*> files;
   if (csvFile) files.push_back(&*csvFile);
+  if (plotFile) files.push_back(&*plotFile);
   for (auto& run : runs) {
     if (AtomicFile* f = run->totalsFile()) files.push_back(f);
   }
@@ -385,6 +430,7 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
     rows->finish();
     report.csvRows = rows->rows();
   }
+  if (report.result.steps > 0 && plotRows) plotRows->finish();
   // The totals first, the CSV next (the summary, written by the caller,
   // last): all complete before the first takes its name, none renamed after
   // one has failed.
@@ -400,12 +446,14 @@ RunReport runScenario(const Scenario& s, const RunOptions& options) {
       csvFile->commit();
       report.csvWritten = true;
     }
+    if (plotFile && report.result.steps > 0) plotFile->commit();
   } catch (const OutputError& e) {
     report.outputError = e.what();
     for (auto& run : runs) {
       if (AtomicFile* f = run->totalsFile()) f->discard();
     }
     if (csvFile) csvFile->discard();
+    if (plotFile) plotFile->discard();
     report.csvWritten = false;
   }
   for (RunReport& u : report.units) {

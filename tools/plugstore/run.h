@@ -27,6 +27,9 @@ struct RunOptions {
   // of it); empty: a unit of the component library at `library`.
   std::function<std::unique_ptr<standin::Unit>(const Scenario& store)> unit;
   std::filesystem::path csv;  // output CSV; empty: none
+  // A second CSV for the plot: the CSV's columns and those the plot draws
+  // by (flows, each Hx's heat) where the scenario leaves them out; empty: none.
+  std::filesystem::path plotCsv;
   // Sees every row the CSV gets, as its time and values in full precision;
   // with it the rows are made even without a CSV.
   std::function<void(double time, std::span<const double> values)> rows;
