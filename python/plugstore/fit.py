@@ -191,21 +191,21 @@ class Mapping:
         return raw * self.scale + self.offset
 
 
-def _mapping(spec, where, extra):
+def _mapping(given, where, extra):
     """A column name, a number, or a table with `column` and some of
     scale, offset and the keys in `extra`."""
-    if isinstance(spec, str):
-        return Mapping(column=spec)
-    if isinstance(spec, (int, float)) and not isinstance(spec, bool) and "empty" in extra:
-        return Mapping(value=_number(spec, where))
-    if not isinstance(spec, dict) or not isinstance(spec.get("column"), str):
+    if isinstance(given, str):
+        return Mapping(column=given)
+    if isinstance(given, (int, float)) and not isinstance(given, bool) and "empty" in extra:
+        return Mapping(value=_number(given, where))
+    if not isinstance(given, dict) or not isinstance(given.get("column"), str):
         raise FitError(f"{where}: give a column name, or a table with column = \"NAME\""
                        + (", or a number" if "empty" in extra else ""))
-    _only(spec, where, ("column", "scale", "offset") + extra)
-    m = Mapping(column=spec["column"])
+    _only(given, where, ("column", "scale", "offset") + extra)
+    m = Mapping(column=given["column"])
     for key in ("scale", "offset") + extra:
-        if key in spec:
-            setattr(m, key, _number(spec[key], f"{where}: {key}"))
+        if key in given:
+            setattr(m, key, _number(given[key], f"{where}: {key}"))
     if m.weight < 0:
         raise FitError(f"{where}: weight must not be negative")
     return m
@@ -231,18 +231,18 @@ class Free:
                          base[j] + x if self.kind == "shift" else x)
 
 
-def _free(key, spec, base, where):
-    if not isinstance(spec, dict):
+def _free(key, given, base, where):
+    if not isinstance(given, dict):
         raise FitError(f"{where}: give a table, as {{ start = 0.5, bounds = [0.2, 0.8] }}")
-    _only(spec, where, ("start", "bounds", "step", "scale", "shift", "set"))
-    kinds = [k for k in ("scale", "shift", "set") if k in spec]
+    _only(given, where, ("start", "bounds", "step", "scale", "shift", "set"))
+    kinds = [k for k in ("scale", "shift", "set") if k in given]
     if len(kinds) > 1:
         raise FitError(f"{where}: give one of scale, shift and set")
     kind = kinds[0] if kinds else "value"
     if kind == "value":
         targets = [_name("parameter", key, where)]
     else:
-        patterns = spec[kind]
+        patterns = given[kind]
         if isinstance(patterns, str):
             patterns = [patterns]
         targets = []
@@ -251,18 +251,18 @@ def _free(key, spec, base, where):
             if not found:
                 found = [_name("parameter", p, f"{where}: {kind}")]
             targets += [i for i in found if i not in targets]
-    bounds = spec.get("bounds")
+    bounds = given.get("bounds")
     if not isinstance(bounds, list) or len(bounds) != 2:
         raise FitError(f"{where}: bounds = [lower, upper] is needed")
     lower, upper = (_number(b, f"{where}: bounds") for b in bounds)
     if not lower < upper:
         raise FitError(f"{where}: the lower bound {lower:g} is not below the upper {upper:g}")
     default = {"scale": 1.0, "shift": 0.0}.get(kind, base[targets[0]])
-    start = _number(spec.get("start", default), f"{where}: start")
+    start = _number(given.get("start", default), f"{where}: start")
     if not lower <= start <= upper:
         raise FitError(f"{where}: the start value {start:g} lies outside the bounds "
                        f"[{lower:g}, {upper:g}]")
-    step = _number(spec.get("step", DIFFERENCE * (upper - lower)), f"{where}: step")
+    step = _number(given.get("step", DIFFERENCE * (upper - lower)), f"{where}: step")
     if not 0 < step < upper - lower:
         raise FitError(f"{where}: step must lie above 0 and below the bounds' width")
     return Free(key, kind, targets, start, lower, upper, step)
@@ -388,20 +388,20 @@ def read_fit_file(path):
     if not isinstance(data_specs, list) or not data_specs:
         raise FitError(f"{path}: [[data]] with file, time and timeUnit names the measured file")
     files = {}
-    for k, spec in enumerate(data_specs, 1):
+    for k, given in enumerate(data_specs, 1):
         where = f"{path}: data {k}"
-        _only(spec, where, ("name", "file", "time", "timeUnit"))
+        _only(given, where, ("name", "file", "time", "timeUnit"))
         for key in ("file", "time", "timeUnit"):
-            if not isinstance(spec.get(key), str):
+            if not isinstance(given.get(key), str):
                 raise FitError(f"{where}: {key} = \"...\" is needed")
-        name = spec.get("name", spec["file"])
-        files[name] = DataFile(os.path.join(folder, spec["file"]), name, spec["time"],
-                               spec["timeUnit"])
+        name = given.get("name", given["file"])
+        files[name] = DataFile(os.path.join(folder, given["file"]), name, given["time"],
+                               given["timeUnit"])
 
     def inputs_of(table, where):
         found = {}
-        for name, spec in _flatten(table).items():
-            found[_name("input", name, where)] = _mapping(spec, f"{where}: {name}", ("empty",))
+        for name, given in _flatten(table).items():
+            found[_name("input", name, where)] = _mapping(given, f"{where}: {name}", ("empty",))
         return found
 
     inputs = inputs_of(doc.get("inputs", {}), f"{path}: [inputs]")
@@ -409,10 +409,10 @@ def read_fit_file(path):
     if not compare:
         raise FitError(f"{path}: [compare] names the outputs compared with measured columns")
     outputs, maps = [], []
-    for name, spec in compare.items():
+    for name, given in compare.items():
         _name("output", name, f"{path}: [compare]")
         outputs.append(name)
-        maps.append(_mapping(spec, f"{path}: [compare]: {name}", ("weight",)))
+        maps.append(_mapping(given, f"{path}: [compare]: {name}", ("weight",)))
     frees = [_free(k, v, base.parameters, f"{path}: [free]: {k}")
              for k, v in _flatten(doc.get("free", {}), keep=_FREE_KEYS).items()]
     if not frees:
@@ -437,8 +437,8 @@ def read_fit_file(path):
     segments = doc.get("segment")
     if not isinstance(segments, list) or not segments:
         raise FitError(f"{path}: [[segment]] tables name the time windows to fit")
-    for k, spec in enumerate(segments, 1):
-        problem.segments.append(_segment(spec, k, path, base, files, inputs, maps, problem,
+    for k, given in enumerate(segments, 1):
+        problem.segments.append(_segment(given, k, path, base, files, inputs, maps, problem,
                                          start_profile, inputs_of))
     names = [s.name for s in problem.segments]
     for n in names:
@@ -470,19 +470,19 @@ def _flatten(table, prefix="", keep=()):
     return out
 
 
-def _segment(spec, k, path, base, files, inputs, maps, problem, start_profile, inputs_of):
-    where = f"{path}: segment {spec.get('name', k)}"
-    _only(spec, where, ("name", "data", "from", "to", "use", "inputs"))
-    name = str(spec.get("name", f"segment{k}"))
-    if "data" in spec:
-        if spec["data"] not in files:
-            raise FitError(f"{where}: no data named {spec['data']!r} (named: {', '.join(files)})")
-        data = files[spec["data"]]
+def _segment(given, k, path, base, files, inputs, maps, problem, start_profile, inputs_of):
+    where = f"{path}: segment {given.get('name', k)}"
+    _only(given, where, ("name", "data", "from", "to", "use", "inputs"))
+    name = str(given.get("name", f"segment{k}"))
+    if "data" in given:
+        if given["data"] not in files:
+            raise FitError(f"{where}: no data named {given['data']!r} (named: {', '.join(files)})")
+        data = files[given["data"]]
     elif len(files) == 1:
         data = next(iter(files.values()))
     else:
         raise FitError(f"{where}: data = \"NAME\" says which measured file it takes")
-    use = spec.get("use", "fit")
+    use = given.get("use", "fit")
     if use not in ("fit", "check"):
         raise FitError(f"{where}: use must be \"fit\" or \"check\" (held out)")
     unit = TIME_UNITS[data.unit]
@@ -491,10 +491,10 @@ def _segment(spec, k, path, base, files, inputs, maps, problem, start_profile, i
     close = 1e-3 * float(np.median(np.diff(data.times)))
     ends = []
     for key in ("from", "to"):
-        t = _number(spec.get(key), f"{where}: {key}") * unit
+        t = _number(given.get(key), f"{where}: {key}") * unit
         hit = np.flatnonzero(np.abs(data.times - t) <= close)
         if not hit.size:
-            raise FitError(f"{where}: {data.path} has no row at {key} = {spec[key]:g} {data.unit} "
+            raise FitError(f"{where}: {data.path} has no row at {key} = {given[key]:g} {data.unit} "
                            f"(its rows run from {data.times[0] / unit:g} to "
                            f"{data.times[-1] / unit:g} {data.unit})")
         ends.append(int(hit[0]))
@@ -521,7 +521,7 @@ def _segment(spec, k, path, base, files, inputs, maps, problem, start_profile, i
     for i in range(n):
         matrix[i] = base.inputs_over(start + i * step, start + (i + 1) * step)
     mapped = dict(inputs)
-    mapped.update(inputs_of(spec.get("inputs", {}), f"{where}: inputs"))
+    mapped.update(inputs_of(given.get("inputs", {}), f"{where}: inputs"))
     for i, m in mapped.items():
         values = m.values(data, f"it drives {INPUT_NAMES[i]}")[rows]
         gaps = np.isnan(values)

@@ -59,7 +59,7 @@ Loads::Loads(const Scenario& s) : specificHeat_(parameterOf(s, "store.specificHe
 
 void Loads::before(double a, double b, std::array<double, kNumInputs>& inputs) {
   for (State& st : state_) {
-    const LoadSpec& l = *st.spec;
+    const LoadSpec& l = *st.setting;
     const double ambient = l.ambient.origin.empty() ? 0.0 : l.ambient.over(a, b);
     const double relative = relativeLoad(l, ambient);
     st.askedKw =
@@ -108,7 +108,7 @@ void Loads::after(double a, double b, const std::array<double, kNumOutputs>& out
     const double wasted = std::max(-asked - owed, 0.0);
     const double delivered = std::max(taken, 0.0) - wasted;
     st.owed = owed - shortfall + wasted;
-    const bool isShort = shortfall > st.spec->maxShort * asked && shortfall > 1e-12;
+    const bool isShort = shortfall > st.setting->maxShort * asked && shortfall > 1e-12;
     LoadFigures& f = figures_[i];
     f.asked += asked;
     f.delivered += delivered;

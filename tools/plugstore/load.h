@@ -69,7 +69,7 @@ class Loads {
 
  private:
   struct State {
-    const LoadSpec* spec;
+    const LoadSpec* setting;
     std::size_t flowIndex;
     std::size_t returnIndex;
     std::size_t outletIndex;
