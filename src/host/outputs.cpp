@@ -109,7 +109,25 @@ void profileTemperatures(State& st, const Rise& rise) {
   }
 }
 
-void portFlows(State& st) {
+// positionContaining from the bottom over a chain whose bottoms and tops
+// rise: the plugs below the first that reaches z end below it, and when
+// that one begins above z every later one does.
+int risingPositionContaining(const PlugTable& t, const ChainOrder& order, double z) {
+  int lo = 1;
+  int hi = order.n + 1;
+  while (lo < hi) {
+    const int mid = lo + (hi - lo) / 2;
+    if (static_cast<double>(t[order.at(mid)].zUp) >= z) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  if (lo > order.n || !(static_cast<double>(t[order.at(lo)].zDown) <= z)) return 0;
+  return lo;
+}
+
+void portFlows(State& st, const Rise& rise) {
   Balance& b = st.bal;
   const double tRefK = st.store.T_refK;
   b.dEinpTot = 0.0;
@@ -119,7 +137,9 @@ void portFlows(State& st) {
     if (!portInFlow(port)) {
       // tOut is the fluid standing at the outlet; nothing crosses the port.
       if (port.zIn >= 0) {
-        const int at = positionContaining(st.plugs, st.chain, static_cast<double>(port.zOut));
+        const double z = static_cast<double>(port.zOut);
+        const int at = rise.tops ? risingPositionContaining(st.plugs, st.chain, z)
+                                 : positionContaining(st.plugs, st.chain, z);
         if (at > 0) port.tOut = st.plugs[st.chain.at(at)].Temp;
       }
       port.qPort = 0.0;
@@ -144,10 +164,15 @@ void mainBalance(State& st, HostServices& host) {
   const double tRefK = s.T_refK;
   const double dt = s.dtSec;
 
+  // Energy, heat flows, mean temperature, entropy and loss in one walk: each
+  // sum runs over the plugs in the order of the chain.
   b.E = 0.0;
   b.sumQV = 0.0;
   b.sumQLoss = 0.0;
   b.tAvg = 0.0;
+  b.S = 0.0;
+  b.eLossStep = 0.0;
+  b.sLossStep = 0.0;
   const ChainOrder& order = st.chain;
   for (int i = 1; i <= order.n; ++i) {
     const Plug& q = t[order.at(i)];
@@ -156,6 +181,9 @@ void mainBalance(State& st, HostServices& host) {
     b.sumQLoss += q.qL;
     b.tAvg += q.Temp * q.Cap / s.capTot;
     b.E += (tK - tRefK) * q.Cap;
+    b.S += q.Cap * std::log(tK / tRefK);
+    b.eLossStep += q.qL * dt;
+    b.sLossStep += q.sL;
   }
 
   // A call cut into sub-steps sums its heat flows over them: plugs drawn in
@@ -178,16 +206,6 @@ void mainBalance(State& st, HostServices& host) {
                        .view());
   }
 
-  b.S = 0.0;
-  b.eLossStep = 0.0;
-  b.sLossStep = 0.0;
-  for (int i = 1; i <= order.n; ++i) {
-    const Plug& q = t[order.at(i)];
-    const double tK = q.Temp + 273.15;
-    b.S += q.Cap * std::log(tK / tRefK);
-    b.eLossStep += q.qL * dt;
-    b.sLossStep += q.sL;
-  }
   if (st.sub.spread) {
     b.eLossStep = b.sumQLoss * dt;
     b.sLossStep = st.sub.sums.sLossStep;
@@ -274,6 +292,7 @@ void keepRead(Store& s, std::size_t k, double z) {
 // The heights the outputs read the profile at, with their places among
 // the profile points.
 void keepReads(Store& s) {
+  if (s.readings != 0 && s.readsAt == s.readings) return;
   for (std::size_t i = 0; i < kNumSensors; ++i) keepRead(s, i, s.zSensor[i]);
   for (int i = 1; i <= 10; ++i) {
     keepRead(s, Store::kReadOutputs + static_cast<std::size_t>(i - 1), profileOutputHeight(i));
@@ -282,6 +301,7 @@ void keepReads(Store& s) {
     if (s.zHeatA[i] > 0.0) keepRead(s, Store::kReadHeatA + i, s.zTop * s.zHeatA[i]);
     if (s.zHeatB[i] > 0.0) keepRead(s, Store::kReadHeatB + i, s.zTop * s.zHeatB[i]);
   }
+  s.readsAt = s.readings;
 }
 
 // Sum of temperature x overlap of every plug with each zone, in chain order.
@@ -314,7 +334,7 @@ void zoneSums(const Store& s, const PlugTable& t, const ChainOrder& order, const
   }
 }
 
-void profileSensorsZones(State& st) {
+void profileSensorsZones(State& st, const Rise& rise) {
   Store& s = st.store;
   Balance& b = st.bal;
   const PlugTable& t = st.plugs;
@@ -323,7 +343,6 @@ void profileSensorsZones(State& st) {
   for (int i = 0; i < kNumProfilePoints; ++i) {
     s.zProfile[static_cast<std::size_t>(i)] = step * 0.5 + i * step;
   }
-  const Rise rise = chainRises(t, st.chain);
   profileTemperatures(st, rise);
 
   keepReads(s);
@@ -345,10 +364,11 @@ void profileSensorsZones(State& st) {
 void calculateOutputs(State& st, HostServices& host) {
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): CALCULATE OUTPUTS");
   chainOrder(st);  // the outputs change no plug
-  portFlows(st);
+  const Rise rise = chainRises(st.plugs, st.chain);
+  portFlows(st, rise);
   mainBalance(st, host);
   derivedQuantities(st);
-  profileSensorsZones(st);
+  profileSensorsZones(st, rise);
 }
 
 double temperatureAtHeight(const State& st, double z, bool interpolate) {

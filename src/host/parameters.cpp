@@ -163,6 +163,7 @@ bool sameParameters(State& st, const double* par) {
 void readParameters(State& st, HostServices& host, const double* par) {
   if (sameParameters(st, par)) return;
   Store& s = st.store;
+  ++s.readings;
   s.volume = at(par, 1);
   s.density = at(par, 2);
   s.cpStore = at(par, 3) * 1000.0;

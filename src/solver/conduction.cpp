@@ -226,14 +226,28 @@ double keptLossUA(State& st, int p) {
 
 // interfaceConductance of record c and the plug above it, kept while the
 // heights of both stay the same; a temperature barrier makes it depend on
-// the temperatures, and then it is worked out every time.
+// the temperatures, and then it is worked out every time. Without a barrier
+// at a height it depends on the span from the bottom of c to the top of the
+// plug above alone, and holds while that stays the same: plugs that move
+// up or down together keep it.
 double keptConductance(State& st, int c) {
   const PlugTable& t = st.plugs;
   const Plug& pc = t[c];
   const Plug& ph = t[pc.iUp];
-  if (st.store.barrierMode == 2) return interfaceConductance(st, c, pc.iUp);
+  const int32_t mode = st.store.barrierMode;
+  if (mode == 2) return interfaceConductance(st, c, pc.iUp);
   SolverWork& w = st.solver;
   SolverWork::PlugTerms& k = w.terms[static_cast<std::size_t>(c)];
+  if (mode != 1) {
+    const int64_t span = int64_t{ph.zUp} - int64_t{pc.zDown};
+    if (k.condEpoch != w.termsEpoch || k.spanCond != span) {
+      k.conductance = interfaceConductance(st, c, pc.iUp);
+      k.spanCond = span;
+      k.zDownCond = k.zUpCond = k.zDownAbove = k.zUpAbove = -1;  // no heights kept
+      k.condEpoch = w.termsEpoch;
+    }
+    return k.conductance;
+  }
   if (k.condEpoch != w.termsEpoch || k.zDownCond != pc.zDown || k.zUpCond != pc.zUp ||
       k.zDownAbove != ph.zDown || k.zUpAbove != ph.zUp) {
     k.conductance = interfaceConductance(st, c, pc.iUp);
@@ -241,6 +255,7 @@ double keptConductance(State& st, int c) {
     k.zUpCond = pc.zUp;
     k.zDownAbove = ph.zDown;
     k.zUpAbove = ph.zUp;
+    k.spanCond = -1;  // no span kept
     k.condEpoch = w.termsEpoch;
   }
   return k.conductance;

@@ -218,6 +218,11 @@ struct Store {
   static constexpr std::size_t kReadHeatA = kReadOutputs + 10;
   static constexpr std::size_t kReadHeatB = kReadHeatA + kNumHeatInputs;
   std::array<ProfileRead, kReadHeatB + kNumHeatInputs> profileReads{};
+  // Counts the readings of the parameters, which place those heights; the
+  // reads hold while the count is the one they were placed at (0: placed
+  // at every call).
+  uint64_t readings = 0;
+  uint64_t readsAt = 0;
 };
 
 // ---------------------------------------------------------------- Hx
@@ -368,7 +373,8 @@ struct SolverWork {
 
   // A plug's loss UA depends on its heights and on whether it is the
   // highest or the lowest; its conductance to the plug above on the heights
-  // of both (without a temperature barrier). Both are kept by record with
+  // of both (without a temperature barrier; without a barrier at a height
+  // on the span from its bottom to the top of the plug above alone). Both are kept by record with
   // what they came from, and hold while the store's quantities they use
   // (termsInputs) stay the same.
   struct PlugTerms {
@@ -381,6 +387,7 @@ struct SolverWork {
     int32_t zUpAbove = 0;
     int32_t zDownCond = 0;
     int32_t zUpCond = 0;
+    int64_t spanCond = 0;  // without a barrier at a height: zUp above - zDown
     uint32_t condEpoch = 0;
     double conductance = 0.0;
   };

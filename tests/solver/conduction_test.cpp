@@ -201,6 +201,18 @@ TEST_F(Conduction, KeptTermsFollowTheStoreAndTheHeights) {
     fresh->store.uaSide1 = 20.0;
     EXPECT_EQ(solveTwoPlugs(st, boundary), solveTwoPlugs(*fresh, boundary)) << boundary;
   }
+  // The lower plug's conductance upwards over a shorter span.
+  auto solveThreePlugs = [this](State& x) {
+    buildChain(x,
+               {{1e5, 30.0, 0, 300000}, {1e5, 50.0, 300000, 600000}, {1e5, 60.0, 600000, kZTop}});
+    for (int i = 1; i <= 3; ++i) x.solver.tStartArr[static_cast<std::size_t>(i)] = x.plugs[i].Temp;
+    assembleAndSolve(x, host, 3, 3600.0);
+    return chainTemps(x);
+  };
+  auto fresh = std::make_unique<State>();
+  test::setStore(*fresh, 0.3, 1.5, 60.0);
+  fresh->store.uaSide1 = 20.0;
+  EXPECT_EQ(solveThreePlugs(st), solveThreePlugs(*fresh));
 }
 
 TEST_F(Conduction, OutOfRangeIsLimitedAndNonFiniteIsDivergence) {
