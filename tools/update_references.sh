@@ -4,6 +4,7 @@
 #   examples/*/reference.csv    the reference output of every example
 #   examples/*/plot.png         its picture, for the examples that have one
 #   examples/sweep/results.csv  the table of the example sweep, and its plot.png
+#   examples/solar-combi/results.csv  the table of the combi store's sweep
 #   docs/reference.md           the parameter, input and output tables
 #   docs/Type8642.tmf           the proforma for the host's studio
 #   docs/solar-summer-day.png   the picture in the README
@@ -33,6 +34,8 @@ done
 "$plugstore" sweep -q examples/sweep/volume-plugs.sweep.toml -o examples/sweep/results.csv
 /usr/bin/python3 examples/sweep/plot.py examples/sweep/results.csv -o examples/sweep/plot.png
 echo "examples/sweep/results.csv"
+"$plugstore" sweep -q examples/solar-combi/volume-area.sweep.toml -o examples/solar-combi/results.csv
+echo "examples/solar-combi/results.csv"
 
 "$plugstore" describe --markdown > docs/reference.md
 echo "docs/reference.md"

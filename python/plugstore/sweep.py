@@ -113,6 +113,11 @@ def run_variant(base, defines, checks=True, allow_warnings=False, aggregates=Non
     for c in summary.get("collectors", []):
         for key in ("yield", "yieldPerArea", "pipeLoss", "stagnationHours", "maxTemperature"):
             row[f"collector.{c['name']}.{key}"] = c[key]
+    for entry in summary.get("loads", []):
+        for key in ("asked", "delivered", "short", "hoursShort"):
+            row[f"load.{entry['name']}.{key}"] = entry[key]
+    for key, value in summary.get("figures", {}).items():
+        row[f"figures.{key}"] = value
     for column, functions in (aggregates or {}).items():
         for fn in [functions] if isinstance(functions, str) else functions:
             row[f"{column}.{fn}"] = frame[column].agg(fn) if len(frame) else float("nan")

@@ -25,12 +25,13 @@ def same_table(got, want):
     assert got[others].fillna("").astype(str).equals(want[others].fillna("").astype(str))
 
 
-def test_the_example_sweep_gives_its_reference_table(tmp_path):
-    out = tmp_path / "results.csv"
-    done = subprocess.run([os.environ["PLUGSTORE_EXE"], "sweep", str(EXAMPLE / "volume-plugs.sweep.toml"),
+@pytest.mark.parametrize("folder, name", [("sweep", "volume-plugs"), ("solar-combi", "volume-area")])
+def test_the_example_sweeps_give_their_reference_tables(tmp_path, folder, name):
+    out, example = tmp_path / "results.csv", SOURCE / "examples" / folder
+    done = subprocess.run([os.environ["PLUGSTORE_EXE"], "sweep", str(example / f"{name}.sweep.toml"),
                            "--workers", "2", "-q", "-o", str(out)], timeout=300)
     assert done.returncode == 0
-    same_table(pd.read_csv(out, index_col=0), pd.read_csv(EXAMPLE / "results.csv", index_col=0))
+    same_table(pd.read_csv(out, index_col=0), pd.read_csv(example / "results.csv", index_col=0))
 
 
 def start(args, env):

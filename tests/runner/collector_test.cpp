@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "plugstore/epw.h"
+#include "plugstore/figures.h"
 #include "plugstore/run.h"
 
 namespace plugstore::runner {
@@ -184,6 +185,37 @@ TEST(Collector, TheReaderRefusesLoopsInUseAndBadKeysAndDReachesTheKeys) {
                                    {"collector.roof.area=8", "collector.roof.type=evacuated-tube"});
   EXPECT_DOUBLE_EQ(s.collectors[0].area, 8.0);
   EXPECT_DOUBLE_EQ(s.collectors[0].eta0, 0.65);
+}
+
+// The report figures are ratios of the account's rows: the coil in from the
+// collector, the heater in as the auxiliary, the load's port out as drawn.
+TEST(Collector, ReportFiguresAreTheAccountsRowsOfSolarAuxiliaryAndDrawnHeat) {
+  std::string text =
+      solarStore("0.25", "flow = 200.0\ncontroller = \"pump\"\nweather = { epw = \"" +
+                             kSample.string() + "\" }\n");
+  text.replace(text.find("[inputs]\n"), 9,
+               "heatA1.height = 0.6\nport1.heightA = 0.3\nport1.heightB = 0.9\n[inputs]\n"
+               "heatA1.power = 1.0\n");
+  text.replace(text.find("initialTemperature = 20"), 23, "initialTemperature = 40");
+  text += "[[load]]\nname = \"house\"\nport = 1\ndemand = 0.5\nflow = 30\nreturn = 22\n";
+  const Scenario s = parseScenario(text, fs::path(::testing::TempDir()) / "case.toml");
+  const SolarRun r = run(text);
+  ASSERT_EQ(r.report.exitStatus(), 0);
+  const EnergyAccount& a = r.report.account;
+  const ReportFigures f = reportFigures(s, a, runDemand(r.report.tapping, r.report.loads));
+  EXPECT_DOUBLE_EQ(f.auxiliary, 24.0);  // 1 kW for a day
+  EXPECT_DOUBLE_EQ(f.solar, a.flows[1].in);
+  EXPECT_GT(f.solar, 5.0);
+  EXPECT_DOUBLE_EQ(f.drawn, -a.flows[0].out);
+  ASSERT_TRUE(f.solarFraction && f.spaceCoverage && f.storageEfficiency);
+  EXPECT_NEAR(*f.solarFraction, f.solar / (f.solar + 24.0), 1e-15);
+  EXPECT_NEAR(*f.spaceCoverage, r.report.loads[0].delivered / 12.0, 1e-12);
+  EXPECT_GT(*f.spaceCoverage, 0.99);
+  EXPECT_NEAR(*f.storageEfficiency, f.drawn / (f.solar + 24.0), 1e-15);
+  EXPECT_FALSE(f.dhwCoverage);  // no tapping list
+  const std::string summary = summaryText(s, r.report);
+  EXPECT_NE(summary.find("solar fraction"), std::string::npos);
+  EXPECT_EQ(summary.find("hot-water coverage"), std::string::npos);
 }
 
 }  // namespace

@@ -80,7 +80,7 @@ def read_run(path):
 # The first part of a column's name that belongs to the component or the
 # runner; anything else before it is the name of a unit.
 GROUP = re.compile(r"((port|sensor|zone|hx|heatA|heatB|unused)\d+|profile|store|loss|entropy"
-                   r"|exergy|balance|heatInputs|control|tapping)")
+                   r"|exergy|balance|heatInputs|control|tapping|load|collector)")
 
 
 def split_units(run):

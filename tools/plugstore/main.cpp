@@ -33,6 +33,7 @@
 #include "plugstore/atomic_file.h"
 #include "plugstore/deck.h"
 #include "plugstore/describe.h"
+#include "plugstore/figures.h"
 #include "plugstore/fmu.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/output_paths.h"
@@ -436,10 +437,19 @@ int main(int argc, char** argv) {
     if (report.exitStatus() != 0) return report.exitStatus();
     int status = verdict.status;
     if (!plotPath.empty()) {
-      const int plotted =
-          plot(options.plotCsv.string(), plotPath,
-               scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title,
-               namesForPlot(scenario), scenario.initialRow);
+      std::string title =
+          scenario.title.empty() ? fs::path(scenarioPath).stem().string() : scenario.title;
+      // A solar store's title carries the run's solar fraction.
+      const ReportFigures figures =
+          reportFigures(scenario, report.account, runDemand(report.tapping, report.loads));
+      if (scenario.units.empty() && figures.solarFraction) {
+        char share[64];
+        std::snprintf(share, sizeof share, " (solar fraction %.1f %%)",
+                      100.0 * *figures.solarFraction);
+        title += share;
+      }
+      const int plotted = plot(options.plotCsv.string(), plotPath, title, namesForPlot(scenario),
+                               scenario.initialRow);
       if (plotted != 0 && status == 0) status = plotted;
     }
     // The verdict comes last, so that it is the line a user sees.

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "plugstore/atomic_file.h"
+#include "plugstore/figures.h"
 #include "plugstore/initial_profile.h"
 #include "plugstore/intervals.h"
 #include "plugstore/names.h"
@@ -592,6 +593,7 @@ std::string storeSummary(const Scenario& s, const RunReport& r) {
   o += controlSummary(s, r);
   o += collectorSummary(r);
   o += loadSummary(r.loads);
+  o += figureSummary(s, reportFigures(s, a, runDemand(r.tapping, r.loads)));
   return o;
 }
 

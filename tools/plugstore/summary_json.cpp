@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "plugstore/figures.h"
 #include "plugstore/names.h"
 
 namespace plugstore::runner {
@@ -95,6 +96,15 @@ toml::table storeJson(const Scenario& s, const RunReport& r) {
                                   {"portOut", l.portOut}});
     }
     own.insert("loads", std::move(loads));
+  }
+  const ReportFigures f = reportFigures(s, a, runDemand(r.tapping, r.loads));
+  const auto list = figureList(s, f);
+  if (!list.empty()) {
+    toml::table figures{{"solar", f.solar}, {"auxiliary", f.auxiliary}, {"drawn", f.drawn}};
+    for (const auto& [name, v] : list) {
+      if (v) figures.insert(name, *v);
+    }
+    own.insert("figures", std::move(figures));
   }
 
   return own;

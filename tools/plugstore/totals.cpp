@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "plugstore/figures.h"
 #include "plugstore/load.h"
 #include "plugstore/names.h"
 
@@ -53,7 +54,7 @@ std::string periodName(Period period) {
 }
 
 PeriodTotals::PeriodTotals(const Scenario& s, const AccountBook& book, std::FILE* csv, bool units)
-    : period_(s.totals), book_(book), csv_(csv), account_(book.empty()) {
+    : scenario_(s), period_(s.totals), book_(book), csv_(csv), account_(book.empty()) {
   for (int n : s.outputs) {
     if (n <= kNumOutputs && outputEntry(n).unit == "degC") {
       temperatures_.push_back({static_cast<std::size_t>(n - 1)});
@@ -100,6 +101,7 @@ PeriodTotals::PeriodTotals(const Scenario& s, const AccountBook& book, std::FILE
     column(name + ".stagnation", "h");
   }
   collectorSum_.assign(4 * s.collectors.size(), 0.0);
+  for (const auto& [name, v] : figureList(s, ReportFigures{}, false)) column(name, "-");
   std::fputs((names + "\n").c_str(), csv_);
   if (units) std::fputs((unitRow + "\n").c_str(), csv_);
 }
@@ -188,6 +190,20 @@ void PeriodTotals::close(double stop) {
   }
   row.clear();
   for (const double v : collectorSum_) energy(v);
+  // The report figures of the period; a figure without its parts (no heat
+  // brought in, no demand) is left empty.
+  Demand d;
+  if (!loads_.empty()) {
+    d.loadAsked = 0.0;
+    d.loadDelivered = 0.0;
+    for (std::size_t i = 0; i + 1 < loads_.size(); i += 4) {
+      d.loadAsked += loads_[i];
+      d.loadDelivered += loads_[i + 1];
+    }
+  }
+  for (const auto& [name, v] : figureList(scenario_, reportFigures(scenario_, a, d), false)) {
+    row += v ? "," + formatNumber(*v) : std::string(",");
+  }
   std::fputs(row.c_str(), csv_);
   std::fputc('\n', csv_);
   ++rows_;

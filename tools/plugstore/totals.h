@@ -53,6 +53,7 @@ class PeriodTotals {
            const std::vector<double>& loads);
   void close(double stop);
 
+  const Scenario& scenario_;
   Period period_;
   const AccountBook& book_;
   std::FILE* csv_;
