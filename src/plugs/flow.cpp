@@ -89,6 +89,10 @@ void faceFlows(State& st) {
     if (portActive(port)) active[nActive++] = &port;
   }
   const int n = chainOrder(st);
+  st.bal.nPlugsFlow = n;
+  // Without an active port every face flow becomes +0.0: nothing to do when
+  // they all are already.
+  if (nActive == 0 && t.flowsZero) return;
   for (int i = 1; i <= n; ++i) {
     Plug& q = t[st.chain.at(i)];
     q.Flow = 0.0;
@@ -98,7 +102,7 @@ void faceFlows(State& st) {
       if (port.zOut < q.zUp) q.Flow -= port.mDot;
     }
   }
-  st.bal.nPlugsFlow = n;
+  t.flowsZero = nActive == 0;
 }
 
 void shareOutletFlows(State& st) {

@@ -55,6 +55,7 @@ void copyPlugs(PlugTable& to, const PlugTable& from, int highWater) {
   to[kTopSentinel] = from[kTopSentinel];
   to.freeFrom = from.freeFrom;
   to.touch();
+  to.flowsZero = from.flowsZero;  // the records of the chain were copied
 }
 
 void restorePlugs(State& st) {
@@ -81,6 +82,7 @@ int insertPlugAbove(State& st, HostServices& host, int below, double cap, double
   const int n = allocatePlug(st, host);
   PlugTable& t = st.plugs;
   const int above = t[below].iUp;
+  t.noteJoin(n);
   Plug& p = t[n];
   p.Cap = cap;
   p.CapSolver = cap;
@@ -108,6 +110,7 @@ int splitPlug(State& st, HostServices& host, int p, int32_t z) {
       static_cast<double>(z - lower.zDown) / static_cast<double>(lower.zUp - lower.zDown);
   const double cap = lower.Cap;
   const int above = lower.iUp;
+  t.noteJoin(n);
   Plug& upper = t[n];
   upper.Cap = (1.0 - f) * cap;
   upper.CapSolver = upper.Cap;
@@ -160,7 +163,7 @@ void unlinkPlug(PlugTable& t, int p) {
 }
 
 void swapWithAbove(PlugTable& t, int p) {
-  t.touch();
+  ++t.edits;  // the same records stay in the chain: their flows too
   const int a = t[p].iUp;
   const int below = t[p].iDown;
   const int above = t[a].iUp;

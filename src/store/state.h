@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -71,17 +72,29 @@ struct PlugTable {
   // object; a copy into it is a change too, so that a chain order taken of
   // it holds exactly while the count stays the same.
   uint64_t edits = 0;
+  // Every plug of the chain has the face flow +0.0 (set where the flow part
+  // found no active port): a record that joins the chain keeps this only if
+  // its own flow is +0.0 too; links written by hand (touch) clear it.
+  bool flowsZero = false;
 
   PlugTable() = default;
   PlugTable(const PlugTable&) = default;
   PlugTable& operator=(const PlugTable& o) {
     rec = o.rec;
     freeFrom = o.freeFrom;
+    flowsZero = o.flowsZero;
     ++edits;
     return *this;
   }
   ~PlugTable() = default;
-  void touch() { ++edits; }
+  void touch() {
+    ++edits;
+    flowsZero = false;
+  }
+  // To be called for a record that joins the chain.
+  void noteJoin(int p) {
+    if (std::bit_cast<uint64_t>(rec[static_cast<std::size_t>(p)].Flow) != 0) flowsZero = false;
+  }
 
   Plug& operator[](int i) { return rec[static_cast<std::size_t>(i)]; }
   const Plug& operator[](int i) const { return rec[static_cast<std::size_t>(i)]; }
