@@ -41,30 +41,47 @@ void sortPlugs(State& st, HostServices& host, int mode) {
   // find them as stable as before, so it begins at the plug below that pair.
   if (mode == -1 && st.stableKnown && st.stableAt == t.edits) return;
   st.stableKnown = false;
+  // The sweeps pass the chain in its order: they take the chain order on
+  // their way (position i is p's place in the chain).
+  ChainOrder& order = st.chain;
+  order.table = nullptr;
   int from = kBottomSentinel;
+  int fromAt = 1;
+  int i = 1;
   bool changed = true;
   while (changed) {
     changed = false;
     int p = from == kBottomSentinel ? t.first() : from;
     if (t[p].Cap <= 0.0) return;
+    i = fromAt;
     for (;;) {
       const int a = t[p].iUp;
       // The chain ends at the top sentinel whatever its temperature: a plug
       // hotter than it (an absurd start) must not swap places with it.
       if (a == kTopSentinel || t[a].Cap <= 0.0) break;
       if (unstablePair(t[p].Temp, t[a].Temp)) {
-        if (!changed) from = t[p].iDown;
+        if (!changed) {
+          from = t[p].iDown;
+          fromAt = from == kBottomSentinel ? 1 : i - 1;
+        }
         if (mode == -1) {
           swapWithAbove(t, p);
+          order.rec[static_cast<std::size_t>(i++)] = a;  // a took p's place
         } else {
           mergePlugs(t, p, a);
         }
         changed = true;
         continue;  // the same p against its new upper neighbour
       }
+      order.rec[static_cast<std::size_t>(i++)] = p;
       p = a;
     }
+    order.rec[static_cast<std::size_t>(i)] = p;  // the highest plug
   }
+  order.n = i;
+  order.table = &t;
+  order.edits = t.edits;
+  order.whole = true;
   if (mode == 0) {
     st.stableKnown = true;
     st.stableAt = t.edits;
@@ -97,6 +114,20 @@ void adjustHeights(State& st, HostServices& host) {
 void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t maxPlugHeight,
                 double minDeltaT) {
   PlugTable& t = st.plugs;
+  // The walk passes the chain in its order and takes the chain order on its
+  // way: i is the place of s in the chain, the places below it are taken.
+  ChainOrder& order = st.chain;
+  order.table = nullptr;
+  int i = 1;
+  // s merges the plug below it into itself and moves on; it sinks one place
+  // unless the merge was refused (the bottom sentinel).
+  const auto absorbBelow = [&t, &order, &i](int s, int d) {
+    const bool refused = t[d].Cap <= -0.5;
+    mergePlugs(t, s, d);
+    if (!refused) --i;
+    order.rec[static_cast<std::size_t>(i++)] = s;
+    return t[s].iUp;
+  };
   int s = t.first();
   // A plug that has just absorbed a thin neighbour is not split again: its
   // halves would be thin and merged back for ever.
@@ -112,21 +143,26 @@ void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t ma
     justAbsorbed = false;
     if (std::fabs(t[s].Temp - t[d].Temp) < minDeltaT &&
         int64_t{t[s].zUp} - int64_t{t[d].zDown} <= maxPlugHeight) {
-      mergePlugs(t, s, d);
-      s = t[s].iUp;
+      s = absorbBelow(s, d);
     } else if (h < minPlugHeight) {
       if (std::fabs(t[s].Temp - t[u].Temp) <= std::fabs(t[s].Temp - t[d].Temp)) {
+        // u takes s's place; refused at the top sentinel, where s stays.
+        if (t[u].Cap <= -0.5) order.rec[static_cast<std::size_t>(i++)] = s;
         mergePlugs(t, u, s);
         s = u;
         justAbsorbed = true;
       } else {
-        mergePlugs(t, s, d);
-        s = t[s].iUp;
+        s = absorbBelow(s, d);
       }
     } else {
+      order.rec[static_cast<std::size_t>(i++)] = s;
       s = u;
     }
   }
+  order.n = i - 1;
+  order.table = &t;
+  order.edits = t.edits;
+  order.whole = true;
 }
 
 }  // namespace plugstore
