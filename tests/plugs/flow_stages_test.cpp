@@ -1,6 +1,9 @@
 // Stages 1 to 4 of the flow calculation and the whole calculation.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+
 #include "plugs/flow.h"
 #include "store/plug_table.h"
 #include "support/fixtures.h"
@@ -76,6 +79,20 @@ TEST_F(FlowStages, FaceFlowsAndTheShareFromAbove) {
   shareOutletFlows(st);
   EXPECT_NEAR(q.capAbove, q.capFlow / 3.0, 1e-6);
   EXPECT_NEAR(total(), 1.0e7, 1e-6);
+}
+
+// Face flows known to be all zero are not zeroed again: a record that
+// joins the chain with an old flow must be zeroed all the same.
+TEST_F(FlowStages, ZeroFlowsKeptSeeARecordJoiningWithAnOldFlow) {
+  buildUniformChain(st, 2, 60.0, 2.0e6);
+  set(1, 100000, kZTop, 0.2);
+  faceFlows(st);
+  unlinkPlug(st.plugs, 2);  // record 2 keeps its 0.2
+  set(1, -1000000, -1000000, 0.0);
+  faceFlows(st);
+  EXPECT_EQ(splitPlug(st, host, 1, 250000), 2);
+  faceFlows(st);
+  for (int i : chainIndices(st)) EXPECT_EQ(std::bit_cast<uint64_t>(st.plugs[i].Flow), 0U);
 }
 
 TEST_F(FlowStages, OutletAboveEveryPlugDrawsFromBelow) {

@@ -61,6 +61,38 @@ TEST_F(SortClean, SortSwapsAndMixMerges) {
   EXPECT_DOUBLE_EQ(st.plugs[st.plugs.first()].Temp, 170.0 / 6.0);
 }
 
+// The sort and the clean-up take the chain order on their walk: it must be
+// the order a new walk gives, after swaps, merges, splits and refused merges.
+TEST_F(SortClean, TheOrderTakenOnTheWalkIsTheChainsOwn) {
+  const auto expectWalk = [this] {
+    ASSERT_TRUE(st.chain.whole && st.chain.holds(st.plugs));
+    const auto* first = st.chain.rec.begin() + 1;
+    EXPECT_EQ(std::vector<int>(first, first + st.chain.n), chainIndices(st));
+  };
+  for (int mode : {-1, 0}) {
+    // The second sweep starts at the second plug.
+    buildChain(st, {{1.0, 10.0, 0, 1},
+                    {1.0, 20.0, 1, 2},
+                    {1.0, 60.0, 2, 3},
+                    {1.0, 40.0, 3, 4},
+                    {1.0, 50.0, 4, 5},
+                    {1.0, 30.0, 5, 6}});
+    sortPlugs(st, host, mode);
+    expectWalk();
+  }
+  // Refused at the bottom, a split, a merge downwards, a thin plug taken up,
+  // a thin plug refused by the top sentinel.
+  buildChain(st, {{1.0, kBottomSentinelTemp, 0, 100000},
+                  {1.0, 20.0, 100000, 500000},
+                  {1.0, 20.1, 500000, 550000},
+                  {1.0, 40.0, 550000, 555000},
+                  {1.0, 41.0, 555000, 1000000},
+                  {1.0, 4e5, 1000000, 1002000}});
+  cleanPlugs(st, host, 10000, 300000, 0.5);
+  EXPECT_EQ(chainIndices(st), (std::vector<int>{1, 2, 3, 5, 6}));
+  expectWalk();
+}
+
 TEST_F(SortClean, AdjustGivesTheRemainderToTheTopAndWarnsOnExcess) {
   st.store.capTot = 3.0;
   buildChain(st, {{1.0, 20.0, 5, 6}, {1.0, 20.0, 7, 9}, {1.0, 20.0, 9, 9}});
