@@ -42,9 +42,10 @@ void sortPlugs(State& st, HostServices& host, int mode) {
   if (mode == -1 && st.stableKnown && st.stableAt == t.edits) return;
   st.stableKnown = false;
   // The sweeps pass the chain in its order: they take the chain order on
-  // their way (position i is p's place in the chain).
+  // their way (position i is p's place in the chain). A kept order holds on
+  // meanwhile only while nothing changed: then what is written is what it
+  // held.
   ChainOrder& order = st.chain;
-  order.table = nullptr;
   int from = kBottomSentinel;
   int fromAt = 1;
   int i = 1;
@@ -52,16 +53,21 @@ void sortPlugs(State& st, HostServices& host, int mode) {
   while (changed) {
     changed = false;
     int p = from == kBottomSentinel ? t.first() : from;
-    if (t[p].Cap <= 0.0) return;
+    const Plug* q = &t[p];
+    if (q->Cap <= 0.0) return;
     i = fromAt;
+    // q is plug p and tp its temperature, carried up the chain.
+    double tp = q->Temp;
     for (;;) {
-      const int a = t[p].iUp;
+      const int a = q->iUp;
       // The chain ends at the top sentinel whatever its temperature: a plug
       // hotter than it (an absurd start) must not swap places with it.
-      if (a == kTopSentinel || t[a].Cap <= 0.0) break;
-      if (unstablePair(t[p].Temp, t[a].Temp)) {
+      if (a == kTopSentinel) break;
+      const Plug* qa = &t[a];
+      if (qa->Cap <= 0.0) break;
+      if (unstablePair(tp, qa->Temp)) {
         if (!changed) {
-          from = t[p].iDown;
+          from = q->iDown;
           fromAt = from == kBottomSentinel ? 1 : i - 1;
         }
         if (mode == -1) {
@@ -69,12 +75,15 @@ void sortPlugs(State& st, HostServices& host, int mode) {
           order.rec[static_cast<std::size_t>(i++)] = a;  // a took p's place
         } else {
           mergePlugs(t, p, a);
+          tp = q->Temp;
         }
         changed = true;
         continue;  // the same p against its new upper neighbour
       }
       order.rec[static_cast<std::size_t>(i++)] = p;
       p = a;
+      q = qa;
+      tp = qa->Temp;
     }
     order.rec[static_cast<std::size_t>(i)] = p;  // the highest plug
   }
@@ -93,12 +102,16 @@ void adjustHeights(State& st, HostServices& host) {
   const Store& s = st.store;
   // New heights change no link: the order of the chain holds.
   const int n = chainOrder(st);
+  // Read once: the stores into the plugs' heights could be into these too.
+  const double zTop = s.zTop;
+  const double capTot = s.capTot;
+  const int32_t zTopInt = s.zTop;
   for (int i = 1; i <= n; ++i) {
     Plug& q = t[st.chain.at(i)];
-    const int32_t h = truncatedHeight(s.zTop * q.Cap / s.capTot);
+    const int32_t h = truncatedHeight(zTop * q.Cap / capTot);
     q.zDown = t[q.iDown].zUp;
     if (q.iUp == kTopSentinel) {
-      q.zUp = s.zTop;
+      q.zUp = zTopInt;
     } else {
       const int64_t up = int64_t{q.zDown} + int64_t{h};
       constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
@@ -115,9 +128,9 @@ void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t ma
                 double minDeltaT) {
   PlugTable& t = st.plugs;
   // The walk passes the chain in its order and takes the chain order on its
-  // way: i is the place of s in the chain, the places below it are taken.
+  // way: i is the place of s in the chain, the places below it are taken (as
+  // in the sort, a kept order holds on meanwhile only while nothing changed).
   ChainOrder& order = st.chain;
-  order.table = nullptr;
   int i = 1;
   // s merges the plug below it into itself and moves on; it sinks one place
   // unless the merge was refused (the bottom sentinel).
@@ -129,23 +142,25 @@ void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t ma
     return t[s].iUp;
   };
   int s = t.first();
+  const Plug* q = &t[s];  // plug s
   // A plug that has just absorbed a thin neighbour is not split again: its
   // halves would be thin and merged back for ever.
   bool justAbsorbed = false;
-  while (t[s].Cap > 0.0) {
-    const int32_t h = t[s].zUp - t[s].zDown;
-    const int d = t[s].iDown;
-    const int u = t[s].iUp;
+  while (q->Cap > 0.0) {
+    const int32_t h = q->zUp - q->zDown;
+    const int d = q->iDown;
+    const int u = q->iUp;
     if (!justAbsorbed && h > maxPlugHeight) {
-      splitPlug(st, host, s, t[s].zDown + h / 2);
+      splitPlug(st, host, s, q->zDown + h / 2);
       continue;
     }
     justAbsorbed = false;
-    if (std::fabs(t[s].Temp - t[d].Temp) < minDeltaT &&
-        int64_t{t[s].zUp} - int64_t{t[d].zDown} <= maxPlugHeight) {
+    const Plug& below = t[d];
+    const double dTBelow = std::fabs(q->Temp - below.Temp);
+    if (dTBelow < minDeltaT && int64_t{q->zUp} - int64_t{below.zDown} <= maxPlugHeight) {
       s = absorbBelow(s, d);
     } else if (h < minPlugHeight) {
-      if (std::fabs(t[s].Temp - t[u].Temp) <= std::fabs(t[s].Temp - t[d].Temp)) {
+      if (std::fabs(q->Temp - t[u].Temp) <= dTBelow) {
         // u takes s's place; refused at the top sentinel, where s stays.
         if (t[u].Cap <= -0.5) order.rec[static_cast<std::size_t>(i++)] = s;
         mergePlugs(t, u, s);
@@ -158,6 +173,7 @@ void cleanPlugs(State& st, HostServices& host, int32_t minPlugHeight, int32_t ma
       order.rec[static_cast<std::size_t>(i++)] = s;
       s = u;
     }
+    q = &t[s];
   }
   order.n = i - 1;
   order.table = &t;
