@@ -22,7 +22,7 @@ void check(const State& st, HostServices& host, const char* tag) {
 }
 
 void dump(const State& st, const char* label) {
-  dumpPlugTable(st, st.dumpUnit, label, st.sw.dumpSwitch);
+  if (st.sw.dumpSwitch == -1) dumpPlugTable(st, st.dumpUnit, label, st.sw.dumpSwitch);
 }
 
 // Lowest plug with zUp >= z, or a record with Cap <= 0 when there is none.
@@ -42,8 +42,6 @@ void splitAt(State& st, HostServices& host, int32_t z) {
 }
 
 }  // namespace
-
-bool portActive(const DirectPort& port) { return port.zIn >= 0 && port.mDot > kMDotMin; }
 
 int plugAboveHeight(const PlugTable& t, int32_t z) {
   int p = t.first();
@@ -142,21 +140,25 @@ void calculateFlow(State& st, HostServices& host) {
   banner(st, host, "DB(STRATVAN): FLOW CALCULATION BEGIN");
 
   separateOutlets(st);
-  splitAtPortHeights(st, host);
+  // Without an active port the stages 2a/2b, 3, 4 and the insertion find
+  // nothing to do (each of them looks at the active ports only).
+  bool anyActive = false;
+  for (const DirectPort& port : st.ports) anyActive = anyActive || portActive(port);
+  if (anyActive) splitAtPortHeights(st, host);
   faceFlows(st);
   banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER FLOW DIR");
   dump(st, "10_afterFlowDir");
   check(st, host, "AFTER FLOW DIR");
 
-  shareOutletFlows(st);
+  if (anyActive) shareOutletFlows(st);
   banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER STORE");
   check(st, host, "AFTER STORE");
 
-  drawPorts(st, host);
+  if (anyActive) drawPorts(st, host);
   banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER REMOVE");
   dump(st, "20_afterRemove");
 
-  for (int d = 0; d < kNumPorts; ++d) {
+  for (int d = 0; d < kNumPorts && anyActive; ++d) {
     if (portActive(st.ports[static_cast<std::size_t>(d)])) insertAtInlet(st, host, d);
   }
   banner(st, host, "DB(STRATVAN): FLOW CALCULATION AFTER INSERT");

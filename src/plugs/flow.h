@@ -17,7 +17,7 @@ void calculateFlow(State& st, HostServices& host);
 //
 // A port moves fluid in this call when it has an inlet and flows above the
 // threshold of one kilogram per hour.
-bool portActive(const DirectPort& port);
+inline bool portActive(const DirectPort& port) { return port.zIn >= 0 && port.mDot > kMDotMin; }
 // Stage 1: moves every outlet off the inlet heights in steps of 1000 units
 // towards the middle of the store.
 void separateOutlets(State& st);
