@@ -106,18 +106,20 @@ void adjustHeights(State& st, HostServices& host) {
   const double zTop = s.zTop;
   const double capTot = s.capTot;
   const int32_t zTopInt = s.zTop;
+  Plug* const rec = t.rec.data();
   for (int i = 1; i <= n; ++i) {
-    Plug& q = t[st.chain.at(i)];
-    const int32_t h = truncatedHeight(zTop * q.Cap / capTot);
-    q.zDown = t[q.iDown].zUp;
-    if (q.iUp == kTopSentinel) {
-      q.zUp = zTopInt;
-    } else {
-      const int64_t up = int64_t{q.zDown} + int64_t{h};
+    Plug* const q = rec + st.chain.at(i);
+    const int32_t h = truncatedHeight(zTop * q->Cap / capTot);
+    const int32_t zDown = rec[q->iDown].zUp;
+    int32_t zUp = zTopInt;
+    if (q->iUp != kTopSentinel) {
+      const int64_t up = int64_t{zDown} + int64_t{h};
       constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-      q.zUp = static_cast<int32_t>(up > kMax ? kMax : up);
+      zUp = static_cast<int32_t>(up > kMax ? kMax : up);
     }
-    if (q.zUp >= kHeightWarningBound) {
+    q->zDown = zDown;
+    q->zUp = zUp;
+    if (zUp >= kHeightWarningBound) {
       report(st, host, "WARNING",
              "Total of plug capacitances in store is larger than total capacitance of store");
     }
