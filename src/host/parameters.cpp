@@ -1,7 +1,6 @@
 #include "host/parameters.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -447,20 +446,6 @@ void readInputs(State& st, HostServices& host, const double* xin) {
     s.sumQHeatA += s.qHeatA[u];
     s.sumQHeatB += s.qHeatB[u];
   }
-}
-
-bool allFinite(const double* x, int n) {
-  // x - x is 0 for a finite x and NaN for an infinity or a NaN, which stays
-  // NaN in every sum. Four sums that do not wait for each other.
-  std::array<double, 4> any{};
-  int i = 0;
-  for (; i + 4 <= n; i += 4) {
-    for (std::size_t k = 0; k < any.size(); ++k) {
-      any[k] += x[i + static_cast<int>(k)] - x[i + static_cast<int>(k)];
-    }
-  }
-  for (; i < n; ++i) any[0] += x[i] - x[i];
-  return (any[0] + any[1]) + (any[2] + any[3]) == 0.0;
 }
 
 bool outputWritten(int n, int nHx) {

@@ -39,7 +39,4 @@ bool isExponentParameter(int n, int nHx);
 // use: 156 ... 175, 202 and the blocks of Hx beyond nHx keep the host's values.
 bool outputWritten(int n, int nHx);
 
-// True when x[0] ... x[n - 1] are all finite numbers.
-bool allFinite(const double* x, int n);
-
 }  // namespace plugstore

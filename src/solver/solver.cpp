@@ -118,13 +118,14 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
     plug.TempStart = plug.Temp;
     w.tStartArr[at(i)] = plug.Temp;
     w.tIter[at(i)] = plug.Temp;
+    w.tPrev[at(i)] = plug.Temp;  // that of the first iteration
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): START SOLVER COND+HX");
 
   double errBefore = 0.0;  // change of the iteration before
   while (w.ite < iteMax) {
     ++w.ite;
-    std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
+    if (w.ite > 1) std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
 
     // The Hx see the plugs' unrelaxed temperatures of the last solve.
     for (int k = 0; k < nHx; ++k) {
