@@ -90,4 +90,7 @@ std::string_view trimTrailingBlanks(std::string_view text);
 // own conversion does.
 int32_t truncateToInt(double value);
 
+// True when x[0] ... x[n - 1] are all finite numbers.
+bool allFinite(const double* x, int n);
+
 }  // namespace plugstore

@@ -33,10 +33,9 @@ int plugContaining(const PlugTable& t, double z) {
   return -1;
 }
 
-// The same over the chain in `order`, from position `from` on; the position
-// found, or 0.
-int positionContaining(const PlugTable& t, const ChainOrder& order, double z, int from = 1) {
-  for (int i = from; i <= order.n; ++i) {
+// The same over the chain in `order`; the position found, or 0.
+int positionContaining(const PlugTable& t, const ChainOrder& order, double z) {
+  for (int i = 1; i <= order.n; ++i) {
     const Plug& q = t[order.at(i)];
     if (static_cast<double>(q.zDown) <= z && z <= static_cast<double>(q.zUp)) return i;
   }
@@ -72,15 +71,30 @@ Rise chainRises(const PlugTable& t, const ChainOrder& order) {
   if (order.n >= kPlugRecords) return r;  // no end within the table
   bool bottoms = true;
   bool tops = true;
-  for (int i = 2; i <= order.n; ++i) {
-    const Plug& below = t[order.at(i - 1)];
-    const Plug& q = t[order.at(i)];
-    bottoms = bottoms && !(q.zDown < below.zDown);
-    tops = tops && !(q.zUp < below.zUp);
+  if (order.n >= 1) {
+    int32_t downBelow = t[order.at(1)].zDown;
+    int32_t upBelow = t[order.at(1)].zUp;
+    for (int i = 2; i <= order.n && bottoms; ++i) {
+      const Plug& q = t[order.at(i)];
+      bottoms = !(q.zDown < downBelow);
+      tops = tops && !(q.zUp < upBelow);
+      downBelow = q.zDown;
+      upBelow = q.zUp;
+    }
   }
   r.bottoms = bottoms;
   r.tops = bottoms && tops;
   return r;
+}
+
+// positionContaining from position `from` over a chain whose bottoms rise:
+// a plug that ends below z does not contain it, and when the first one that
+// reaches z begins above it, every later one does.
+int risingPositionFrom(const PlugTable& t, const ChainOrder& order, double z, int from) {
+  int i = from;
+  while (i <= order.n && static_cast<double>(t[order.at(i)].zUp) < z) ++i;
+  if (i > order.n || !(static_cast<double>(t[order.at(i)].zDown) <= z)) return 0;
+  return i;
 }
 
 // The profile temperatures at the rising heights zProfile, in one walk up
@@ -98,7 +112,7 @@ void profileTemperatures(State& st, const Rise& rise) {
   int from = 1;
   for (std::size_t i = 0; i < s.zProfile.size(); ++i) {
     const double z = s.zProfile[i];
-    const int at = positionContaining(t, order, z, from);
+    const int at = risingPositionFrom(t, order, z, from);
     if (at > 0) {
       s.tProfile[i] = temperatureInPlug(t, order.at(at), z, true);
       from = at;

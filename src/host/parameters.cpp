@@ -345,9 +345,8 @@ void checkTemperature(State& st, HostServices& host, int n, std::string_view wha
 void readInputs(State& st, HostServices& host, const double* xin) {
   // A broken input would spread NaN through the whole store: stop instead.
   // (x - x is 0 for a finite x, NaN for an infinity or a NaN.)
-  double any = 0.0;
-  for (int n = 0; n < kNumInputs; ++n) any += xin[n] - xin[n];
-  for (int n = 1; any != 0.0 && n <= kNumInputs; ++n) {
+  const bool finite = allFinite(xin, kNumInputs);
+  for (int n = 1; !finite && n <= kNumInputs; ++n) {
     if (!std::isfinite(at(xin, n))) {
       TextLine text;
       text << "Input " << n << " is not a finite number (NaN or infinite)";

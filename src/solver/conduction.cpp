@@ -273,6 +273,7 @@ void assemble(State& st, HostServices& host, double dt, bool heights) {
   const double area = s.A;
   const bool conductances = heights || s.barrierMode == 2;
   if (heights) checkTermsInputs(st);
+  double sumUA = 0.0;  // in the order of the plugs
 
   for (int i = 1; i <= n; ++i) {
     const int c = order.at(i);
@@ -282,15 +283,12 @@ void assemble(State& st, HostServices& host, double dt, bool heights) {
     if (heights) {
       w.lossUA[at(i)] = keptLossUA(st, c);
       w.uaArr[at(i)] = w.lossUA[at(i)] / area;
+      sumUA += w.lossUA[at(i)];
     }
     w.capArr[at(i)] = pc.CapSolver / (dt * area);
     w.tAmbArr[at(i)] = s.tAmb;
   }
-  if (heights) {
-    double sumUA = 0.0;
-    for (int i = 1; i <= n; ++i) sumUA += w.lossUA[at(i)];
-    w.sumUA = sumUA;
-  }
+  if (heights) w.sumUA = sumUA;
   const double sumUApar = s.uaBottom + s.uaSide1 + s.uaSide2 + s.uaSide3 + s.uaTop;
   if (std::fabs(sumUApar - w.sumUA) > 0.001) {
     host.stdoutLine(listLine("ERROR IN SUM UA", sumUApar, " sumUA=", w.sumUA).view());
@@ -320,11 +318,9 @@ void solveAndLimit(State& st, HostServices& host) {
   solveKeptTridiagonal(w, n);
 
   // A non-finite temperature would pass the limits and the convergence test.
-  for (int i = 1; i <= n; ++i) {
-    if (!std::isfinite(w.tNew[at(i)])) {
-      w.solverStatus = 2;
-      fatalStop(st, host, "Fatal", "PLUG FLOW MODEL HAS DIVERGED");
-    }
+  if (n > 0 && !allFinite(&w.tNew[1], n)) {
+    w.solverStatus = 2;
+    fatalStop(st, host, "Fatal", "PLUG FLOW MODEL HAS DIVERGED");
   }
 
   // A plug that would leave the range is limited. While the heat sub-step

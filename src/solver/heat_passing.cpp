@@ -101,7 +101,13 @@ void passHeatToPlugs(State& st, HostServices& host, int nHx) {
     ordered[at(k)] = fits[at(k)] && cvsOrdered(st.hx[at(k)]);
   }
 
-  for (int i = 1; i <= order.n; ++i) {
+  // Without Hx no plug takes heat from them, and QvTank stays 0.
+  for (int i = 1; nHx == 0 && i <= order.n; ++i) {
+    Plug& plug = t[order.at(i)];
+    plug.qV = 0.0;
+    plug.CapSolver = plug.Cap;
+  }
+  for (int i = 1; nHx > 0 && i <= order.n; ++i) {
     Plug& plug = t[order.at(i)];
     double qVp = 0.0;
     for (int k = 0; k < nHx; ++k) {

@@ -118,13 +118,14 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
     plug.TempStart = plug.Temp;
     w.tStartArr[at(i)] = plug.Temp;
     w.tIter[at(i)] = plug.Temp;
+    w.tPrev[at(i)] = plug.Temp;  // that of the first iteration
   }
   if (st.sw.debugLogSwitch == 1) host.debugLine("DB(STRATVAN): START SOLVER COND+HX");
 
   double errBefore = 0.0;  // change of the iteration before
   while (w.ite < iteMax) {
     ++w.ite;
-    std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
+    if (w.ite > 1) std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
 
     // The Hx see the plugs' unrelaxed temperatures of the last solve.
     for (int k = 0; k < nHx; ++k) {
@@ -140,10 +141,19 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
     // Only the iterate is relaxed; the plugs keep the solution itself. The
     // largest change is that of maxAbsChange, taken in the same pass.
     double change = 0.0;
-    for (int i = 1; i <= n; ++i) {
-      const double relaxed = relax * w.tIter[at(i)] + (1.0 - relax) * w.tPrev[at(i)];
-      w.tIter[at(i)] = relaxed;
-      change = std::max(change, std::fabs(w.tPrev[at(i)] - relaxed));
+    if (relax == 1.0) {
+      // 1 x t + 0 x tPrev is t: the solution lies within 0.1 ... 100 degC
+      // and tPrev is finite (a plug that began the call at a value that is
+      // not would have made the solution diverge).
+      for (int i = 1; i <= n; ++i) {
+        change = std::max(change, std::fabs(w.tPrev[at(i)] - w.tIter[at(i)]));
+      }
+    } else {
+      for (int i = 1; i <= n; ++i) {
+        const double relaxed = relax * w.tIter[at(i)] + (1.0 - relax) * w.tPrev[at(i)];
+        w.tIter[at(i)] = relaxed;
+        change = std::max(change, std::fabs(w.tPrev[at(i)] - relaxed));
+      }
     }
     w.errSolver = change;
 
@@ -178,7 +188,6 @@ bool solveCondHx(State& st, HostServices& host, int n, double dt) {
       // It would solve the same system to the same temperatures: a change
       // of 0, converged.
       ++w.ite;
-      std::copy_n(w.tIter.begin(), n + 1, w.tPrev.begin());
       w.errSolver = 0.0;
       w.solverStatus = 1;
       break;

@@ -59,6 +59,23 @@ TEST_F(Outputs, UniformStoreAtSixty) {
   for (double t : st.bal.tZone) EXPECT_DOUBLE_EQ(t, 60.0);
 }
 
+// The profile's walk up the chain finds what the search from the bottom
+// finds at each height, also where the top of a plug falls and where the
+// plugs leave a gap (0 there).
+TEST_F(Outputs, ProfileWalkAsTheSearchAtEachHeight) {
+  st.store.capTot = 4.0;
+  buildChain(st, {{1.0, 20.0, 0, 300000},
+                  {1.0, 40.0, 100000, 200000},
+                  {1.0, 60.0, 400000, 700000},
+                  {1.0, 80.0, 700000, kZTop}});
+  calculateOutputs(st, host);
+  const Store& s = st.store;
+  for (std::size_t i = 0; i < s.zProfile.size(); ++i) {
+    EXPECT_EQ(s.tProfile[i], temperatureAtHeight(st, s.zProfile[i], true)) << i;
+  }
+  EXPECT_EQ(s.tProfile[7], 0.0);  // 375000, in the gap
+}
+
 TEST_F(Outputs, TwoLayerProfile) {
   st.store.capTot = 2.0;
   buildChain(st, {{1.0, 20.0, 0, 500000}, {1.0, 80.0, 500000, kZTop}});

@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/fixtures.h"
@@ -342,6 +343,23 @@ TEST_F(InputsTest, NonFiniteInputStopsWithOneFatalMessage) {
   ASSERT_EQ(host.messagesSent.size(), 1U);
   EXPECT_EQ(host.messagesSent[0].severity, "FATAL");
   EXPECT_NE(host.messagesSent[0].text.find("Input 31 "), std::string::npos);
+}
+
+// Every position of arrays of 1 ... 9 values counts, those of the four sums
+// and those after the last group of four.
+TEST(AllFinite, OneNonFiniteValueAnywhereIsFound) {
+  for (int n = 1; n <= 9; ++n) {
+    std::vector<double> x(static_cast<std::size_t>(n), -1e300);
+    x[0] = -0.0;
+    EXPECT_TRUE(allFinite(x.data(), n)) << n;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      for (const double bad : {kNaN, kInf, -kInf}) {
+        const double keep = std::exchange(x[i], bad);
+        EXPECT_FALSE(allFinite(x.data(), n)) << n << " " << i;
+        x[i] = keep;
+      }
+    }
+  }
 }
 
 // ---------------------------------------------------------------- outputs
